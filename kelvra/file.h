@@ -1,0 +1,94 @@
+// The library's state of one open file, shared by its modules.
+#ifndef KELVRA_FILE_H
+#define KELVRA_FILE_H
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "ixkit/libs/kelvra5.h"
+#include "kelvra/format.h"
+#include "kelvra/keydesc.h"
+
+struct BulkState;
+
+// One segment file.
+struct SegmentFile {
+  int fd = -1;
+  const uint8_t* map = nullptr;  // read-only view of the first map_length bytes
+  size_t map_length = 0;
+  int64_t disk_length = 0;  // bytes the file holds on disk
+  int exists = 0;
+};
+
+// Bytes appended at the end of a data segment and not yet written.
+struct PendingWrite {
+  int segment = -1;
+  uint32_t start = 0;
+  std::vector<uint8_t> bytes;
+};
+
+// Where k5_next and k5_previous go on from.
+enum CursorState {
+  CURSOR_NONE,     // nothing read yet: k5_next starts at the first record of the key
+  CURSOR_PENDING,  // a start found `entry`: the next read returns it
+  CURSOR_CURRENT,  // `entry` was read last
+  CURSOR_END,      // a read ran off an end: no current record
+};
+
+// A copy of one leaf kept by a reader that steps through a tree, so that reading the
+// entries of a leaf one after another reads the leaf once. The holder empties it (leaf 0)
+// whenever the tree changes.
+struct LeafView {
+  uint32_t leaf = 0;
+  std::vector<uint8_t> bytes;
+};
+
+struct Cursor {
+  int key = 0;
+  CursorState state = CURSOR_NONE;
+  uint8_t entry[K_ENTRY_MAX];  // entry key of the current record
+  KAddress address;            // and its record address
+  uint32_t leaf = 0;           // where it was found, valid while `generation` is the file's
+  int slot = 0;
+  uint64_t generation = ~uint64_t{0};
+  LeafView view;  // the leaf last read, valid for view_generation
+  uint64_t view_generation = ~uint64_t{0};
+};
+
+struct KFileState {
+  KFile pub;  // the open-file record handed to callers
+  std::string name;
+  int mode = 0;
+  int writable = 0;
+  int lock_fd = -1;
+  Header header;
+  uint8_t header_block[K_HEADER_SIZE] = {};  // as read, so that unknown bytes are kept
+  Dictionary dict;
+  int no_index = 0;  // opened with k_open_no_index: the trees are not used
+  int block_bytes = 0;
+  int nodes_per_segment = 0;  // versions 4, 5
+  std::vector<SegmentFile> data;
+  std::vector<SegmentFile> index;
+  std::vector<int64_t> data_size;
+  std::vector<int64_t> index_size;
+  PendingWrite pending;
+  std::vector<uint8_t> scratch[3];  // record-sized work areas
+  Cursor cursor;
+  uint64_t generation = 0;  // changes with every change of a tree
+  uint32_t next_seed = 0;
+  int header_dirty = 0;
+  BulkState* bulk = nullptr;
+  KFileState* next_open = nullptr;  // list of open files
+};
+
+inline KFileState* state_of(KFile* f) {
+  return f ? f->state : nullptr;
+}
+
+// Copies what the open-file record shows from the state.
+void publish(KFileState* s);
+// Writes the header block and the dictionary (tree roots and heights).
+int write_header(KFileState* s);
+
+#endif  // KELVRA_FILE_H

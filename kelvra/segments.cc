@@ -1,0 +1,234 @@
+// Segment files: names, opening, creating, reading and writing.
+#include "kelvra/segments.h"
+
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "ixkit/libs/rtcore.h"
+#include "kelvra/bytes.h"
+#include "kelvra/errors.h"
+
+namespace {
+
+// Appended bytes are written once this many are collected.
+constexpr size_t kPendingLimit = 1 << 20;
+
+std::vector<SegmentFile>& files(KFileState* s, int code) {
+  return code == K_SEGMENT_DATA ? s->data : s->index;
+}
+
+std::vector<int64_t>& sizes(KFileState* s, int code) {
+  return code == K_SEGMENT_DATA ? s->data_size : s->index_size;
+}
+
+int write_all(SegmentFile* f, uint64_t pos, const void* buffer, size_t count) {
+  const uint8_t* p = static_cast<const uint8_t*>(buffer);
+  if (static_cast<int64_t>(pos + count) > f->disk_length) {
+    f->disk_length = static_cast<int64_t>(pos + count);
+  }
+  while (count > 0) {
+    ssize_t n = pwrite(f->fd, p, count, static_cast<off_t>(pos));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return k_fail_errno();
+    p += n;
+    pos += static_cast<uint64_t>(n);
+    count -= static_cast<size_t>(n);
+  }
+  return 1;
+}
+
+size_t read_all(int fd, uint64_t pos, void* buffer, size_t count) {
+  uint8_t* p = static_cast<uint8_t*>(buffer);
+  size_t done = 0;
+  while (done < count) {
+    ssize_t n = pread(fd, p + done, count - done, static_cast<off_t>(pos + done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    done += static_cast<size_t>(n);
+  }
+  return done;
+}
+
+void note_size(KFileState* s, int code, int n, int64_t end) {
+  std::vector<int64_t>& v = sizes(s, code);
+  if (static_cast<size_t>(n) >= v.size()) v.resize(static_cast<size_t>(n) + 1, 0);
+  if (end > v[static_cast<size_t>(n)]) v[static_cast<size_t>(n)] = end;
+}
+
+// Maps a data segment read-only for a file opened for reading: sequential and keyed reads
+// then copy from memory instead of asking the system for every record.
+void map_segment(KFileState* s, SegmentFile* f) {
+  if (s->writable || f->map) return;
+  struct stat st;
+  if (fstat(f->fd, &st) != 0 || st.st_size <= 0) return;
+  void* m = mmap(nullptr, static_cast<size_t>(st.st_size), PROT_READ, MAP_SHARED, f->fd, 0);
+  if (m == MAP_FAILED) return;
+  f->map = static_cast<const uint8_t*>(m);
+  f->map_length = static_cast<size_t>(st.st_size);
+}
+
+}  // namespace
+
+std::string segment_file_name(const std::string& name, int code, int n) {
+  if (code == K_SEGMENT_DATA && n == 0) return name;
+  return name + (code == K_SEGMENT_DATA ? ".d" : ".x") + std::to_string(n);
+}
+
+const char* ki_segment_name(const char* name, int code, int n) {
+  static std::string text;
+  text = segment_file_name(name ? name : "", code, n);
+  return text.c_str();
+}
+
+int open_segment(KFileState* s, int code, int n, int create) {
+  if (n < 0 || n > 0xFFFF) return k_damaged(K_DAMAGE_SEGMENT);
+  std::vector<SegmentFile>& v = files(s, code);
+  if (static_cast<size_t>(n) >= v.size()) v.resize(static_cast<size_t>(n) + 1);
+  SegmentFile& f = v[static_cast<size_t>(n)];
+  if (f.fd >= 0) return 1;
+  std::string path = segment_file_name(s->name, code, n);
+  int fd = open(path.c_str(), (s->writable ? O_RDWR : O_RDONLY) | O_CLOEXEC);
+  if (fd < 0 && errno == ENOENT && create && s->writable) {
+    fd = open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0) return k_fail_errno();
+    uint8_t block[K_HEADER_SIZE];
+    encode_segment_header(s->header, code, n, s->block_bytes, block);
+    SegmentFile created;
+    created.fd = fd;
+    if (!write_all(&created, 0, block, sizeof block)) {
+      close(fd);
+      unlink(path.c_str());
+      return 0;
+    }
+  }
+  if (fd < 0) {
+    if (errno == ENOENT) return k_damaged(K_DAMAGE_SEGMENT);
+    return k_fail_errno();
+  }
+  f.fd = fd;
+  f.exists = 1;
+  struct stat st;
+  if (fstat(fd, &st) == 0) {
+    f.disk_length = st.st_size;
+    note_size(s, code, n, st.st_size);
+  }
+  return 1;
+}
+
+void close_segments(KFileState* s) {
+  for (std::vector<SegmentFile>* v : {&s->data, &s->index}) {
+    for (SegmentFile& f : *v) {
+      if (f.map) munmap(const_cast<uint8_t*>(f.map), f.map_length);
+      if (f.fd >= 0) close(f.fd);
+      f = SegmentFile{};
+    }
+  }
+}
+
+int flush_pending(KFileState* s) {
+  PendingWrite& p = s->pending;
+  if (p.segment < 0 || p.bytes.empty()) return 1;
+  int ok =
+      write_all(&s->data[static_cast<size_t>(p.segment)], p.start, p.bytes.data(), p.bytes.size());
+  p.bytes.clear();
+  p.segment = -1;
+  return ok;
+}
+
+int segment_read(KFileState* s, int code, int n, uint64_t pos, void* buffer, uint32_t count,
+                 int damage) {
+  if (count == 0) return 1;
+  PendingWrite& p = s->pending;
+  if (code == K_SEGMENT_DATA && p.segment == n && !p.bytes.empty() &&
+      pos < p.start + p.bytes.size() && pos + count > p.start) {
+    if (!flush_pending(s)) return 0;
+  }
+  if (!open_segment(s, code, n, 0)) return k_damaged(damage);
+  SegmentFile& f = files(s, code)[static_cast<size_t>(n)];
+  if (code == K_SEGMENT_DATA && !f.map) map_segment(s, &f);
+  if (f.map && pos + count <= f.map_length) {
+    memcpy(buffer, f.map + pos, count);
+    return 1;
+  }
+  if (read_all(f.fd, pos, buffer, count) != count) return k_damaged(damage);
+  return 1;
+}
+
+int segment_write(KFileState* s, int code, int n, uint64_t pos, const void* buffer,
+                  uint32_t count) {
+  if (count == 0) return 1;
+  if (!open_segment(s, code, n, 1)) return 0;
+  note_size(s, code, n, static_cast<int64_t>(pos + count));
+  SegmentFile& f = files(s, code)[static_cast<size_t>(n)];
+  if (code != K_SEGMENT_DATA) return write_all(&f, pos, buffer, count);
+  PendingWrite& p = s->pending;
+  const uint8_t* bytes = static_cast<const uint8_t*>(buffer);
+  if (p.segment == n && !p.bytes.empty() && pos == p.start + p.bytes.size()) {
+    p.bytes.insert(p.bytes.end(), bytes, bytes + count);
+    return p.bytes.size() >= kPendingLimit ? flush_pending(s) : 1;
+  }
+  bool overlaps =
+      p.segment == n && !p.bytes.empty() && pos < p.start + p.bytes.size() && pos + count > p.start;
+  bool at_end = static_cast<int64_t>(pos) >= f.disk_length;
+  if (overlaps || at_end) {
+    if (!flush_pending(s)) return 0;
+  }
+  if (at_end && count < kPendingLimit) {
+    p.segment = n;
+    p.start = static_cast<uint32_t>(pos);
+    p.bytes.assign(bytes, bytes + count);
+    return 1;
+  }
+  return write_all(&f, pos, buffer, count);
+}
+
+int64_t segment_length(KFileState* s, int code, int n) {
+  std::vector<int64_t>& v = sizes(s, code);
+  return static_cast<size_t>(n) < v.size() ? v[static_cast<size_t>(n)] : 0;
+}
+
+int check_segment_stamps(KFileState* s, int with_index) {
+  uint8_t block[K_HEADER_SIZE];
+  uint32_t stamp = 0;
+  for (int n = 1; n <= s->pub.data_segment_high; n++) {
+    if (!segment_read(s, K_SEGMENT_DATA, n, 0, block, sizeof block, K_DAMAGE_SEGMENT)) return 0;
+    if (!decode_segment_header(s->header, K_SEGMENT_DATA, n, block, &stamp)) {
+      return k_damaged(K_DAMAGE_SEGMENT);
+    }
+    if (stamp != s->header.stamp) return k_damaged(K_DAMAGE_STAMP);
+  }
+  for (int n = 0; with_index && n <= s->pub.index_segment_high; n++) {
+    if (!segment_read(s, K_SEGMENT_INDEX, n, 0, block, sizeof block, K_DAMAGE_SEGMENT)) return 0;
+    if (!decode_segment_header(s->header, K_SEGMENT_INDEX, n, block, &stamp)) {
+      return k_damaged(K_DAMAGE_SEGMENT);
+    }
+    if (stamp != s->header.stamp) return k_damaged(K_DAMAGE_STAMP);
+  }
+  return 1;
+}
+
+int write_segment_stamps(KFileState* s) {
+  uint8_t stamp[4];
+  put_be32(stamp, s->header.stamp);
+  int v = s->header.version;
+  for (int n = 1; n <= s->pub.data_segment_high; n++) {
+    if (!open_segment(s, K_SEGMENT_DATA, n, 1)) return 0;
+    if (!segment_write(s, K_SEGMENT_DATA, n, static_cast<uint64_t>(K_offsets[v][KF_DATA_STAMP]),
+                       stamp, 4)) {
+      return 0;
+    }
+  }
+  for (int n = 0; n <= s->pub.index_segment_high; n++) {
+    if (!open_segment(s, K_SEGMENT_INDEX, n, 1)) return 0;
+    if (!segment_write(s, K_SEGMENT_INDEX, n, static_cast<uint64_t>(K_offsets[v][KF_INDEX_STAMP]),
+                       stamp, 4)) {
+      return 0;
+    }
+  }
+  return 1;
+}
