@@ -1,0 +1,25 @@
+// Program-wide state and the exit routine every run leaves through.
+#include <cstdlib>
+
+#include "ixkit/front/state.h"
+#include "ixkit/libs/kelvra5.h"
+#include "ixkit/libs/rtcore.h"
+
+int32_t exit_status = 0;
+uint8_t quiet = 0;
+volatile sig_atomic_t interrupt_state = -1;
+
+void raise_exit_status(int32_t status) {
+  if (exit_status < status) exit_status = status;
+}
+
+void exit_run(int code) {
+  k5_exit(code);
+  rt_shutdown();
+  exit(code);
+}
+
+void command_unavailable(const char* command) {
+  rt_fprintf(rt_stderr(), "ixkit: %s is not available in this build\n", command);
+  exit_run(255);
+}

@@ -1,0 +1,29 @@
+// Program-wide state and the ways a run ends.
+#ifndef IXKIT_FRONT_STATE_H
+#define IXKIT_FRONT_STATE_H
+
+#include <csignal>
+#include <cstdint>
+
+// The run's exit status: starts at 0 and is only ever raised.
+extern int32_t exit_status;
+// Set by the option letter q of any command: never ask, never wait.
+extern uint8_t quiet;
+// -1: an interrupt aborts at once; 0: deferred, none pending; 1: one arrived while deferred.
+extern volatile sig_atomic_t interrupt_state;
+
+// Source name that tracked allocations of the program carry.
+#define IXKIT_SOURCE "ixkit/ixkit"
+
+// Raises exit_status to status when it is below.
+void raise_exit_status(int32_t status);
+// Shuts down both libraries and ends the process with code.
+[[noreturn]] void exit_run(int code);
+// Prints the usage text and ends the run with 255.
+[[noreturn]] void usage();
+// The interrupt handler.
+void on_interrupt(int signal_number);
+// For commands not built yet: one line saying so, and the run ends with 255.
+[[noreturn]] void command_unavailable(const char* command);
+
+#endif  // IXKIT_FRONT_STATE_H
