@@ -1,0 +1,173 @@
+// -check -fx on workload W, beside the time to read every byte of the file's segments once
+// and SQLite's PRAGMA integrity_check over the same records, all in one run. The check runs
+// in this process, as ixkit runs it; each figure is the median of the runs.
+//
+//   check_bench [--records N] [--runs R] [--dir DIR]
+#include <fcntl.h>
+#include <unistd.h>
+
+#include "bench/workload.h"
+#include "ixkit/describe/header.h"
+#include "ixkit/front/commands.h"
+#include "ixkit/front/startup.h"
+#include "ixkit/front/state.h"
+#include "ixkit/libs/kelvra5.h"
+#include "ixkit/libs/rtcore.h"
+#include "ixkit/repair/check.h"
+
+namespace {
+
+struct Options {
+  uint64_t records = 1000000;
+  int runs = 3;
+  std::string dir = ".";
+};
+
+void fail(const char* what, const std::string& name) {
+  fprintf(stderr, "%s failed: ", what);
+  ki_error(name.c_str());
+  exit(1);
+}
+
+// W as a version-5 file, filled with the fast fill.
+void make_workload(const std::string& name, uint64_t n) {
+  rt_config_set("K_VERSION", 0, 5);
+  if (!k5_make(name.c_str(), "workload W", "0,0,0,0,0", bench::kSizes, bench::kKeys, nullptr)) {
+    fail("make", name);
+  }
+  KFile* file = k5_open(name.c_str(), K_MODE_FAST_FILL, "0,0,0");
+  if (file == nullptr) fail("open", name);
+  char record[bench::kRecordSize];
+  for (uint64_t i = 0; i < n; i++) {
+    bench::workload_record(i, n, record);
+    if (!k5_write(file, record, bench::kRecordSize)) fail("write", name);
+  }
+  if (!k5_close(file)) fail("close", name);
+}
+
+// Reads every data and index segment of the file once; returns the bytes read.
+uint64_t read_all_segments(const std::string& name) {
+  static char buffer[1 << 20];
+  uint64_t total = 0;
+  for (int code : {K_SEGMENT_DATA, K_SEGMENT_INDEX}) {
+    for (int n = 0;; n++) {
+      int fd = open(ki_segment_name(name.c_str(), code, n), O_RDONLY);
+      if (fd < 0) break;
+      ssize_t got;
+      while ((got = read(fd, buffer, sizeof buffer)) > 0) total += static_cast<uint64_t>(got);
+      close(fd);
+    }
+  }
+  return total;
+}
+
+void sqlite_integrity_check(const std::string& path) {
+  sqlite3* db = nullptr;
+  bench::check_sqlite(sqlite3_open(path.c_str(), &db), db, "open");
+  sqlite3_stmt* st = nullptr;
+  bench::check_sqlite(sqlite3_prepare_v2(db, "PRAGMA integrity_check", -1, &st, nullptr), db,
+                      "prepare");
+  bench::check_sqlite(sqlite3_step(st), db, "integrity_check");
+  const char* answer = reinterpret_cast<const char*>(sqlite3_column_text(st, 0));
+  if (answer == nullptr || strcmp(answer, "ok") != 0) {
+    fprintf(stderr, "sqlite integrity_check: %s\n", answer ? answer : "?");
+    exit(1);
+  }
+  sqlite3_finalize(st);
+  sqlite3_close(db);
+}
+
+// Runs f with standard output and standard error silenced.
+void silenced(const std::function<void()>& f) {
+  fflush(stdout);
+  fflush(stderr);
+  int saved_out = dup(1), saved_err = dup(2);
+  int null = open("/dev/null", O_WRONLY);
+  dup2(null, 1);
+  dup2(null, 2);
+  f();
+  fflush(stdout);
+  fflush(stderr);
+  dup2(saved_out, 1);
+  dup2(saved_err, 2);
+  close(null);
+  close(saved_out);
+  close(saved_err);
+}
+
+// -check -fx in this process, as ixkit runs it.
+void run_check(const std::string& name) {
+  std::string words[] = {"-fx", name};
+  char* argv[] = {words[0].data(), words[1].data()};
+  silenced([&] { check_command(2, argv); });
+  if (exit_status != 0) {
+    fprintf(stderr, "the check found the workload file damaged (status %d)\n", exit_status);
+    exit(1);
+  }
+}
+
+// Where the time of the check goes: each pass of the extended examination on its own.
+void time_passes(const std::string& name) {
+  if (!read_header(name.c_str())) fail("read_header", name);
+  KFile* file = k5_open(name.c_str(), K_MODE_SHARED, "0,0,0");
+  if (file == nullptr) fail("open", name);
+  for (int key = 0; key < 2; key++) {
+    double t = bench::seconds([&] { silenced([&] { check_by_key(file, name.c_str(), key); }); });
+    printf("  key pass #%d:                               %8.3f s\n", key, t);
+  }
+  double raw = bench::seconds([&] { silenced([&] { check_raw(file, name.c_str()); }); });
+  printf("  raw pass:                                 %8.3f s\n", raw);
+  double chains = bench::seconds([&] { silenced([&] { check_free_chains(name.c_str()); }); });
+  printf("  chain walk:                               %8.3f s\n", chains);
+  k5_close(file);
+}
+
+Options parse(int argc, char** argv) {
+  Options o;
+  for (int i = 1; i + 1 < argc; i += 2) {
+    std::string word = argv[i];
+    if (word == "--records") {
+      o.records = strtoull(argv[i + 1], nullptr, 10);
+    } else if (word == "--runs") {
+      o.runs = atoi(argv[i + 1]);
+    } else if (word == "--dir") {
+      o.dir = argv[i + 1];
+    } else {
+      fprintf(stderr, "usage: check_bench [--records N] [--runs R] [--dir DIR]\n");
+      exit(2);
+    }
+  }
+  if (o.records == 0 || o.runs < 1) exit(2);
+  return o;
+}
+
+}  // namespace
+
+int main(int argc, char** argv, char** envp) {
+  Options o = parse(argc, argv);
+  start_libraries(argv, envp);
+  set_config_defaults();
+  if (!k5_init()) return 1;
+  std::string name = o.dir + "/check_w";
+  std::string db = o.dir + "/check_w.sqlite";
+  printf("workload W: %llu records of %d bytes, %d runs each (median)\n",
+         static_cast<unsigned long long>(o.records), bench::kRecordSize, o.runs);
+  fflush(stdout);
+  make_workload(name, o.records);
+  bench::sqlite_load(db, o.records);
+
+  uint64_t bytes = 0;
+  double read_time =
+      bench::median_seconds(o.runs, nullptr, [&] { bytes = read_all_segments(name); });
+  double check_time = bench::median_seconds(o.runs, nullptr, [&] { run_check(name); });
+  double sqlite_time = bench::median_seconds(o.runs, nullptr, [&] { sqlite_integrity_check(db); });
+
+  printf("read every byte of the file once (%.1f MiB): %8.3f s\n", bytes / 1048576.0, read_time);
+  printf("ixkit -check -fx:                           %8.3f s\n", check_time);
+  printf("SQLite PRAGMA integrity_check:              %8.3f s\n", sqlite_time);
+  printf("the check's passes, one run:\n");
+  time_passes(name);
+  k5_exit(0);
+  rt_shutdown();
+  return 0;
+}
