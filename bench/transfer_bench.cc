@@ -1,0 +1,266 @@
+// -load and -unload on workload W in every framing, beside the floor (copying the flat file
+// once), the library's fast fill plus one read of the flat file, and SQLite's full scan in
+// primary-key order, all in one run. The commands run in this process, as ixkit runs them.
+//
+//   transfer_bench [--records N] [--runs R] [--dir DIR]
+#include <fcntl.h>
+#include <sys/resource.h>
+
+#include "bench/workload.h"
+#include "ixkit/front/commands.h"
+#include "ixkit/front/startup.h"
+#include "ixkit/libs/kelvra5.h"
+#include "ixkit/libs/rtcore.h"
+#include "ixkit/transfer/seqfile.h"
+
+namespace {
+
+struct Options {
+  uint64_t records = 1000000;
+  int runs = 3;
+  std::string dir = ".";
+};
+
+struct Framing {
+  const char* label;
+  const char* options;  // the option word of -load and -unload
+  int prefix;           // bytes of length prefix: 0, 4 (native) or 2 (portable)
+  bool line;
+};
+
+constexpr Framing kFramings[] = {
+    {"fixed", "-b", 0, false},
+    {"native variable", "-v", 4, false},
+    {"portable variable", "-bv", 2, false},
+    {"line", "-t", 0, true},
+};
+
+void fail(const char* what, const std::string& name) {
+  fprintf(stderr, "%s failed: ", what);
+  ki_error(name.c_str());
+  exit(1);
+}
+
+void make_empty(const std::string& name) {
+  if (!k5_make(name.c_str(), "workload W", "0,0,0,0,0", bench::kSizes, bench::kKeys, nullptr)) {
+    fail("make", name);
+  }
+}
+
+// W in one framing, records in W's order.
+void write_flat(const std::string& path, uint64_t n, const Framing& f) {
+  FILE* out = fopen(path.c_str(), "wb");
+  if (!out) exit(1);
+  char rec[bench::kRecordSize];
+  uint8_t le[4] = {bench::kRecordSize, 0, 0, 0}, be[2] = {0, bench::kRecordSize};
+  for (uint64_t i = 0; i < n; i++) {
+    bench::workload_record(i, n, rec);
+    if (f.prefix == 4) fwrite(le, 1, 4, out);
+    if (f.prefix == 2) fwrite(be, 1, 2, out);
+    fwrite(rec, 1, sizeof rec, out);
+    if (f.line) fputc('\n', out);
+  }
+  fclose(out);
+}
+
+// Copies a file with 64 KiB reads and writes: the least any transfer of it costs.
+void copy_file(const std::string& from, const std::string& to) {
+  int in = open(from.c_str(), O_RDONLY), out = open(to.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
+  if (in < 0 || out < 0) exit(1);
+  static char buf[1 << 16];
+  ssize_t got;
+  while ((got = read(in, buf, sizeof buf)) > 0) {
+    if (write(out, buf, static_cast<size_t>(got)) != got) exit(1);
+  }
+  close(in);
+  close(out);
+}
+
+// Reads a file once with 64 KiB reads; returns its size.
+uint64_t read_once(const std::string& path) {
+  int in = open(path.c_str(), O_RDONLY);
+  if (in < 0) exit(1);
+  static char buf[1 << 16];
+  uint64_t total = 0;
+  ssize_t got;
+  while ((got = read(in, buf, sizeof buf)) > 0) total += static_cast<uint64_t>(got);
+  close(in);
+  return total;
+}
+
+// Reads a fixed-record file once as -load does: through the flat-file buffer (4096-byte
+// blocks unless C_SEQ_DEFAULT_BLOCK_SIZE says otherwise), record by record. Returns the count.
+uint64_t read_through_buffer(const std::string& path) {
+  int in = seq_open(path.c_str(), SEQ_READ, 1);
+  if (in < 0) exit(1);
+  uint8_t record[bench::kRecordSize];
+  uint64_t count = 0;
+  while (read_portable_record(in, record, 0, 0, bench::kRecordSize) > 0) count++;
+  seq_close(in);
+  return count;
+}
+
+// The library's fast fill of W from records already in memory: what -load does without the
+// flat file.
+void fast_fill(const std::string& name, const std::vector<char>& records) {
+  KFile* f = k5_open(name.c_str(), K_MODE_FAST_FILL, "0,0,0");
+  if (!f) fail("open", name);
+  for (size_t at = 0; at < records.size(); at += bench::kRecordSize) {
+    if (!k5_write(f, &records[at], bench::kRecordSize)) fail("write", name);
+  }
+  if (!k5_close(f)) fail("close", name);
+}
+
+// Wall-clock and processor seconds of one piece of work.
+struct Timing {
+  double wall;
+  double cpu;
+};
+
+double cpu_now() {
+  struct rusage u;
+  getrusage(RUSAGE_SELF, &u);
+  return u.ru_utime.tv_sec + u.ru_stime.tv_sec + (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
+
+// The timings of one piece of work over the runs. The runs of all pieces are interleaved, so
+// that a busy spell of the machine falls on all of them alike; the medians are compared.
+struct Samples {
+  std::vector<double> wall, cpu;
+
+  void time(const std::function<void()>& f) {
+    double w = bench::now(), c = cpu_now();
+    f();
+    wall.push_back(bench::now() - w);
+    cpu.push_back(cpu_now() - c);
+  }
+  Timing median() const {
+    std::vector<double> w = wall, c = cpu;
+    std::sort(w.begin(), w.end());
+    std::sort(c.begin(), c.end());
+    return {w[w.size() / 2], c[c.size() / 2]};
+  }
+};
+
+Timing operator+(Timing a, Timing b) {
+  return {a.wall + b.wall, a.cpu + b.cpu};
+}
+
+void print(const std::string& label, Timing t, const char* note = "") {
+  printf("%-42s %8.3f %8.3f%s\n", label.c_str(), t.wall, t.cpu, note);
+}
+
+// Runs an ixkit command with its messages sent to /dev/null.
+void command(void (*function)(int, char**), std::vector<std::string> words) {
+  std::vector<char*> pointers;
+  for (std::string& w : words) pointers.push_back(w.data());
+  fflush(stdout);
+  int saved = dup(1);
+  int null = open("/dev/null", O_WRONLY);
+  dup2(null, 1);
+  close(null);
+  function(static_cast<int>(pointers.size()), pointers.data());
+  fflush(stdout);
+  dup2(saved, 1);
+  close(saved);
+}
+
+Options parse(int argc, char** argv) {
+  Options o;
+  for (int i = 1; i < argc; i++) {
+    std::string a = argv[i];
+    if (a == "--records" && i + 1 < argc) {
+      o.records = std::strtoull(argv[++i], nullptr, 10);
+    } else if (a == "--runs" && i + 1 < argc) {
+      o.runs = std::atoi(argv[++i]);
+    } else if (a == "--dir" && i + 1 < argc) {
+      o.dir = argv[++i];
+    } else {
+      fprintf(stderr, "usage: transfer_bench [--records N] [--runs R] [--dir DIR]\n");
+      exit(2);
+    }
+  }
+  if (o.records < 1 || o.runs < 1) exit(2);
+  return o;
+}
+
+}  // namespace
+
+int main(int argc, char** argv, char** envp) {
+  Options o = parse(argc, argv);
+  start_libraries(argv, envp);
+  set_config_defaults();
+  if (!k5_init()) return 1;
+  uint64_t n = o.records;
+  std::string kfile = o.dir + "/t.kvl", copy = o.dir + "/t.copy", sfile = o.dir + "/t.sqlite";
+  printf("workload W: %llu records of %d bytes, median of %d runs, K_BUFFERS %ld\n",
+         static_cast<unsigned long long>(n), bench::kRecordSize, o.runs,
+         rt_config_int("K_BUFFERS", 128));
+
+  std::string fixed_flat = o.dir + "/t.fixed", out = o.dir + "/t.out";
+  std::vector<std::string> flats;
+  for (const Framing& f : kFramings) {
+    flats.push_back(o.dir + "/t.in." + f.options);
+    write_flat(flats.back(), n, f);
+  }
+  write_flat(fixed_flat, n, kFramings[0]);
+  std::vector<char> records(n * bench::kRecordSize);
+  for (uint64_t i = 0; i < n; i++) bench::workload_record(i, n, &records[i * bench::kRecordSize]);
+  bench::sqlite_load(sfile, n);
+
+  constexpr size_t kCount = sizeof kFramings / sizeof kFramings[0];
+  Samples floor, read, buffered, fill, sqlite, load[kCount], unload[kCount];
+  for (int r = 0; r < o.runs; r++) {
+    floor.time([&] { copy_file(fixed_flat, copy); });
+    read.time([&] {
+      if (read_once(fixed_flat) != n * bench::kRecordSize) exit(1);
+    });
+    buffered.time([&] {
+      if (read_through_buffer(fixed_flat) != n) exit(1);
+    });
+    make_empty(kfile);
+    fill.time([&] { fast_fill(kfile, records); });
+    sqlite.time([&] {
+      if (bench::sqlite_scan(sfile, "pk") != n) exit(1);
+    });
+    for (size_t i = 0; i < kCount; i++) {
+      const Framing& f = kFramings[i];
+      make_empty(kfile);
+      load[i].time([&] { command(load_command, {f.options, flats[i], kfile}); });
+      unload[i].time([&] { command(unload_command, {f.options, kfile, out}); });
+      uint64_t framed = n * (bench::kRecordSize + f.prefix + (f.line ? 1 : 0));
+      if (read_once(out) != framed) {
+        fprintf(stderr, "%s: the unloaded file has the wrong size\n", f.label);
+        return 1;
+      }
+    }
+  }
+
+  Timing target = fill.median() + read.median();
+  printf("%-42s %8s %8s\n", "seconds (medians)", "wall", "cpu");
+  print("floor: copy the flat file once", floor.median());
+  print("one read of the flat file (64 KiB reads)", read.median());
+  print("one read as -load reads (4 KiB blocks)", buffered.median());
+  print("fast fill of the library", fill.median());
+  print("load target: fast fill + one read", target);
+  print("unload target: SQLite full scan by pk", sqlite.median());
+  bool met = true;
+  for (size_t i = 0; i < kCount; i++) {
+    const Framing& f = kFramings[i];
+    Timing l = load[i].median(), u = unload[i].median();
+    char note[64];
+    snprintf(note, sizeof note, "   %.2f x target (cpu)", l.cpu / target.cpu);
+    print(std::string("-load ") + f.options + " (" + f.label + ")", l, note);
+    snprintf(note, sizeof note, "   %.2f x SQLite (cpu)", u.cpu / sqlite.median().cpu);
+    print(std::string("-unload ") + f.options + " (" + f.label + ")", u, note);
+    met = met && l.cpu <= target.cpu && u.cpu < sqlite.median().cpu;
+    unlink(flats[i].c_str());
+  }
+  unlink(out.c_str());
+  unlink(copy.c_str());
+  unlink(sfile.c_str());
+  k5_remove(kfile.c_str());
+  unlink(fixed_flat.c_str());
+  printf("targets (processor time) %s\n", met ? "met" : "missed");
+  return 0;
+}
