@@ -1,0 +1,198 @@
+// The Kelvra library on workload W beside SQLite, in one run: loads, scans in key order,
+// random keyed reads, and the floor (reading the flat records once, sorting the keys).
+//
+//   library_bench [--records N] [--runs R] [--dir DIR] [--fast-fill-only]
+#include <fcntl.h>
+
+#include <array>
+#include <random>
+
+#include "bench/workload.h"
+#include "ixkit/libs/kelvra5.h"
+#include "ixkit/libs/rtcore.h"
+
+namespace {
+
+struct Options {
+  uint64_t records = 1000000;
+  int runs = 3;
+  std::string dir = ".";
+  bool fast_fill_only = false;
+};
+
+void fail(const char* what, const std::string& name) {
+  fprintf(stderr, "%s failed: ", what);
+  ki_error(name.c_str());
+  exit(1);
+}
+
+void make(const std::string& name) {
+  if (!k5_make(name.c_str(), "workload W", "0,0,0,0,0", bench::kSizes, bench::kKeys, nullptr)) {
+    fail("make", name);
+  }
+}
+
+// Writes W into a new file opened with mode.
+void fill(const std::string& name, uint64_t n, int mode) {
+  make(name);
+  KFile* f = k5_open(name.c_str(), mode, "0,0,0");
+  if (!f) fail("open", name);
+  char rec[bench::kRecordSize];
+  for (uint64_t i = 0; i < n; i++) {
+    bench::workload_record(i, n, rec);
+    if (!k5_write(f, rec, bench::kRecordSize)) fail("write", name);
+  }
+  if (!k5_close(f)) fail("close", name);
+}
+
+// Reads every record in the order of key k; returns the count.
+uint64_t scan(const std::string& name, int k) {
+  KFile* f = k5_open(name.c_str(), K_MODE_READ, "0,0,0");
+  if (!f) fail("open", name);
+  char rec[bench::kRecordSize] = {};
+  uint64_t n = 0;
+  if (k5_start(f, rec, k, 0, K_START_NOT_LESS)) {
+    while (k5_next(f, rec) > 0) n++;
+  }
+  k5_close(f);
+  return n;
+}
+
+// count random reads by primary key.
+void random_reads(const std::string& name, uint64_t n, uint64_t count) {
+  KFile* f = k5_open(name.c_str(), K_MODE_READ, "0,0,0");
+  if (!f) fail("open", name);
+  std::mt19937_64 rng(7);
+  char rec[bench::kRecordSize];
+  for (uint64_t i = 0; i < count; i++) {
+    bench::workload_record(rng() % n, n, rec);
+    if (!k5_start(f, rec, 0, 0, K_START_EQUAL) || k5_next(f, rec) != bench::kRecordSize) {
+      fail("keyed read", name);
+    }
+  }
+  k5_close(f);
+}
+
+void write_flat(const std::string& path, uint64_t n) {
+  FILE* out = fopen(path.c_str(), "wb");
+  if (!out) exit(1);
+  char rec[bench::kRecordSize];
+  for (uint64_t i = 0; i < n; i++) {
+    bench::workload_record(i, n, rec);
+    fwrite(rec, 1, sizeof rec, out);
+  }
+  fclose(out);
+}
+
+// Reads the flat file once into memory; returns its bytes.
+std::vector<char> read_flat(const std::string& path) {
+  std::vector<char> all;
+  int fd = open(path.c_str(), O_RDONLY);
+  char buf[1 << 16];
+  ssize_t got;
+  while ((got = read(fd, buf, sizeof buf)) > 0) all.insert(all.end(), buf, buf + got);
+  close(fd);
+  return all;
+}
+
+Options parse(int argc, char** argv) {
+  Options o;
+  for (int i = 1; i < argc; i++) {
+    std::string a = argv[i];
+    if (a == "--records" && i + 1 < argc) {
+      o.records = std::strtoull(argv[++i], nullptr, 10);
+    } else if (a == "--runs" && i + 1 < argc) {
+      o.runs = std::atoi(argv[++i]);
+    } else if (a == "--dir" && i + 1 < argc) {
+      o.dir = argv[++i];
+    } else if (a == "--fast-fill-only") {
+      o.fast_fill_only = true;
+    } else {
+      fprintf(stderr,
+              "usage: library_bench [--records N] [--runs R] [--dir DIR] [--fast-fill-only]\n");
+      exit(2);
+    }
+  }
+  if (o.records < 1 || o.runs < 1) exit(2);
+  return o;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Options o = parse(argc, argv);
+  rt_init(-1, argv, nullptr);
+  k5_init_cfg();
+  k5_init();
+  uint64_t n = o.records;
+  std::string kfile = o.dir + "/w.kvl", sfile = o.dir + "/w.sqlite", flat = o.dir + "/w.flat";
+  printf("workload W: %llu records of %d bytes, median of %d runs, K_BUFFERS %ld\n",
+         static_cast<unsigned long long>(n), bench::kRecordSize, o.runs,
+         rt_config_int("K_BUFFERS", 128));
+
+  double peak = bench::child_peak_mib([&] {
+    fill(kfile, n, K_MODE_FAST_FILL);
+    return 0;
+  });
+  printf("fast fill peak memory:           %10.1f MiB\n", peak);
+  double fast = bench::median_seconds(o.runs, nullptr, [&] { fill(kfile, n, K_MODE_FAST_FILL); });
+  printf("fast fill (34306):               %10.3f s\n", fast);
+  if (o.fast_fill_only) {
+    k5_remove(kfile.c_str());
+    return peak < 0;
+  }
+
+  write_flat(flat, n);
+  double read_floor = bench::median_seconds(o.runs, nullptr, [&] {
+    std::vector<char> all = read_flat(flat);
+    if (all.size() != n * bench::kRecordSize) exit(1);
+  });
+  std::vector<char> all = read_flat(flat);
+  double sort_floor = bench::median_seconds(o.runs, nullptr, [&] {
+    std::vector<std::array<char, 10>> keys(n);
+    for (uint64_t i = 0; i < n; i++) memcpy(keys[i].data(), &all[i * bench::kRecordSize], 10);
+    std::sort(keys.begin(), keys.end());
+  });
+  printf("floor: read the flat records:    %10.3f s\n", read_floor);
+  printf("floor: sort the primary keys:    %10.3f s\n", sort_floor);
+
+  double ordinary =
+      bench::median_seconds(o.runs, nullptr, [&] { fill(kfile + ".o", n, K_MODE_FILL); });
+  printf("ordinary fill (1538):            %10.3f s\n", ordinary);
+  k5_remove((kfile + ".o").c_str());
+  double random_writes =
+      bench::median_seconds(o.runs, nullptr, [&] { fill(kfile + ".r", n, K_MODE_WRITE); });
+  printf("writes in mode 2:                %10.3f s\n", random_writes);
+  k5_remove((kfile + ".r").c_str());
+
+  double scans[2];
+  for (int k = 0; k < 2; k++) {
+    scans[k] = bench::median_seconds(o.runs, nullptr, [&] {
+      if (scan(kfile, k) != n) fail("scan", kfile);
+    });
+    printf("read all by key %d:               %10.3f s\n", k, scans[k]);
+  }
+  uint64_t lookups = n / 10 > 0 ? n / 10 : 1;
+  double keyed = bench::median_seconds(o.runs, nullptr, [&] { random_reads(kfile, n, lookups); });
+  printf("random keyed reads:              %10.3f s (%llu reads, %.0f per second)\n", keyed,
+         static_cast<unsigned long long>(lookups), lookups / keyed);
+
+  double sqlite_load =
+      bench::median_seconds(o.runs, nullptr, [&] { bench::sqlite_load(sfile, n); });
+  printf("SQLite load, then both indexes:  %10.3f s\n", sqlite_load);
+  double sqlite_scans[2];
+  const char* columns[2] = {"pk", "alt"};
+  for (int k = 0; k < 2; k++) {
+    sqlite_scans[k] = bench::median_seconds(o.runs, nullptr, [&] {
+      if (bench::sqlite_scan(sfile, columns[k]) != n) exit(1);
+    });
+    printf("SQLite scan by %-4s:             %10.3f s\n", columns[k], sqlite_scans[k]);
+  }
+  printf("scan ratio by key 0 (ours/SQLite): %.2f\n", scans[0] / sqlite_scans[0]);
+  printf("scan ratio by key 1 (ours/SQLite): %.2f\n", scans[1] / sqlite_scans[1]);
+  k5_remove(kfile.c_str());
+  unlink(sfile.c_str());
+  unlink(flat.c_str());
+  printf("load ratio (ours/SQLite): %.2f\n", fast / sqlite_load);
+  return 0;
+}

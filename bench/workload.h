@@ -1,0 +1,140 @@
+// The benchmark workload shared by the benchmark programs, and small timing helpers.
+//
+// Workload W: N fixed records of 100 bytes; record i (from 0): bytes 0-9 the primary key, the
+// decimal of (i x 7919 + 13) mod N zero-padded to 10 digits; bytes 10-17 an alternate key with
+// duplicates, the decimal of i mod 50000 zero-padded to 8; bytes 18-27 the decimal of i
+// zero-padded to 10; the rest "X".
+#ifndef IXKIT_BENCH_WORKLOAD_H
+#define IXKIT_BENCH_WORKLOAD_H
+
+#include <sqlite3.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace bench {
+
+constexpr int kRecordSize = 100;
+constexpr const char* kKeys = "1,0,10,0,1,1,8,10";
+constexpr const char* kSizes = "100,100,2";
+
+inline void workload_record(uint64_t i, uint64_t n, char* out) {
+  char buf[32];
+  // (i x 7919 + 13) mod N, computed in 64 bits: i x 7919 passes 32 bits for large N.
+  snprintf(buf, sizeof buf, "%010llu", static_cast<unsigned long long>((i * 7919 + 13) % n));
+  memcpy(out, buf, 10);
+  snprintf(buf, sizeof buf, "%08llu", static_cast<unsigned long long>(i % 50000));
+  memcpy(out + 10, buf, 8);
+  snprintf(buf, sizeof buf, "%010llu", static_cast<unsigned long long>(i));
+  memcpy(out + 18, buf, 10);
+  memset(out + 28, 'X', kRecordSize - 28);
+}
+
+inline double now() {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
+// Seconds one call of f takes.
+inline double seconds(const std::function<void()>& f) {
+  double t = now();
+  f();
+  return now() - t;
+}
+
+// The median of `runs` timings of f (prepare runs before each, untimed).
+inline double median_seconds(int runs, const std::function<void()>& prepare,
+                             const std::function<void()>& f) {
+  std::vector<double> t;
+  for (int r = 0; r < runs; r++) {
+    if (prepare) prepare();
+    t.push_back(seconds(f));
+  }
+  std::sort(t.begin(), t.end());
+  return t[t.size() / 2];
+}
+
+// Runs f in a child process; returns the child's peak resident memory in MiB, or -1.
+inline double child_peak_mib(const std::function<int()>& f) {
+  fflush(stdout);
+  pid_t pid = fork();
+  if (pid == 0) _exit(f());
+  int status = 0;
+  struct rusage ru;
+  if (wait4(pid, &status, 0, &ru) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+    return -1;
+  }
+  return ru.ru_maxrss / 1024.0;
+}
+
+inline void check_sqlite(int rc, sqlite3* db, const char* what) {
+  if (rc != SQLITE_OK && rc != SQLITE_DONE && rc != SQLITE_ROW) {
+    fprintf(stderr, "sqlite %s: %s\n", what, db ? sqlite3_errmsg(db) : "?");
+    exit(1);
+  }
+}
+
+inline void sqlite_exec(sqlite3* db, const char* sql) {
+  check_sqlite(sqlite3_exec(db, sql, nullptr, nullptr, nullptr), db, sql);
+}
+
+// SQLite's fastest load of W: one transaction, no journal, no syncing; the table first,
+// then both indexes.
+inline void sqlite_load(const std::string& path, uint64_t n) {
+  unlink(path.c_str());
+  sqlite3* db = nullptr;
+  check_sqlite(sqlite3_open(path.c_str(), &db), db, "open");
+  sqlite_exec(db, "PRAGMA journal_mode=OFF");
+  sqlite_exec(db, "PRAGMA synchronous=OFF");
+  sqlite_exec(db, "CREATE TABLE w(pk BLOB, alt BLOB, rec BLOB)");
+  sqlite_exec(db, "BEGIN");
+  sqlite3_stmt* st = nullptr;
+  check_sqlite(sqlite3_prepare_v2(db, "INSERT INTO w VALUES(?,?,?)", -1, &st, nullptr), db,
+               "prepare");
+  char rec[kRecordSize];
+  for (uint64_t i = 0; i < n; i++) {
+    workload_record(i, n, rec);
+    sqlite3_bind_blob(st, 1, rec, 10, SQLITE_STATIC);
+    sqlite3_bind_blob(st, 2, rec + 10, 8, SQLITE_STATIC);
+    sqlite3_bind_blob(st, 3, rec, kRecordSize, SQLITE_STATIC);
+    check_sqlite(sqlite3_step(st), db, "insert");
+    sqlite3_reset(st);
+  }
+  sqlite3_finalize(st);
+  sqlite_exec(db, "CREATE UNIQUE INDEX w_pk ON w(pk)");
+  sqlite_exec(db, "CREATE INDEX w_alt ON w(alt)");
+  sqlite_exec(db, "COMMIT");
+  sqlite3_close(db);
+}
+
+// SQLite's full scan of W in the order of one index; returns the rows read.
+inline uint64_t sqlite_scan(const std::string& path, const char* column) {
+  sqlite3* db = nullptr;
+  check_sqlite(sqlite3_open(path.c_str(), &db), db, "open");
+  std::string sql = std::string("SELECT rec FROM w ORDER BY ") + column;
+  sqlite3_stmt* st = nullptr;
+  check_sqlite(sqlite3_prepare_v2(db, sql.c_str(), -1, &st, nullptr), db, "prepare");
+  uint64_t rows = 0;
+  volatile uint8_t sink = 0;
+  while (sqlite3_step(st) == SQLITE_ROW) {
+    const uint8_t* p = static_cast<const uint8_t*>(sqlite3_column_blob(st, 0));
+    sink = static_cast<uint8_t>(sink + p[0]);
+    rows++;
+  }
+  sqlite3_finalize(st);
+  sqlite3_close(db);
+  return rows;
+}
+
+}  // namespace bench
+
+#endif  // IXKIT_BENCH_WORKLOAD_H
