@@ -353,13 +353,28 @@ int tree_step(KFileState* s, int k, TreePlace* at, int forward, LeafView* view) 
   }
   uint32_t here = at->leaf;
   uint32_t n = leaf_link(sh, node, forward);
+  // The entry at this end of the leaf: the next leaf must go on beyond it.
+  uint8_t edge[K_ENTRY_MAX];
+  if (count > 0) {
+    memcpy(edge, node + sh.header + 8 + (forward ? count - 1 : 0) * (sh.entry + sh.address),
+           static_cast<size_t>(sh.entry));
+  }
   *at = TreePlace{};
   if (n == 0) return 1;
   node = leaf_bytes(s, k, n, view, &own);
   if (!node) return 0;
+  int had = count;
   count = node_count(s, node);
   // Both links must agree, and a leaf on the chain is never empty.
   if (count == 0 || leaf_link(sh, node, !forward) != here) return k_damaged(K_DAMAGE_NODE);
+  // Entry keys grow along the chain, so a chain that comes back to a leaf goes backwards
+  // somewhere: without this the reads of a looping chain would never end.
+  if (had > 0) {
+    const uint8_t* next =
+        node + sh.header + 8 + (forward ? 0 : count - 1) * (sh.entry + sh.address);
+    int order = memcmp(next, edge, static_cast<size_t>(sh.entry));
+    if (forward ? order <= 0 : order >= 0) return k_damaged(K_DAMAGE_TREE_LOOP);
+  }
   *at = {n, forward ? 0 : count - 1};
   return 1;
 }

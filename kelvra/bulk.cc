@@ -67,7 +67,7 @@ int spill(KFileState* s) {
     KeyItems& ki = b->keys[k];
     size_t n = ki.items.size() / static_cast<size_t>(ki.stride);
     if (n == 0) continue;
-    sort_items(ki.items.data(), n, ki.stride, ki.key_bytes);
+    sort_items(ki.items.data(), n, ki.stride, ki.key_bytes - kSeqBytes, ki.key_bytes);
     std::string path = run_name(s, static_cast<int>(k), b->runs_made++);
     if (!write_run(path, ki.items.data(), n, ki.stride)) return 0;
     ki.runs.push_back(path);
@@ -364,12 +364,11 @@ int bulk_add(KFileState* s, const uint8_t* record, uint32_t length, KAddress at)
   const uint8_t* collating = s->dict.has_collating ? s->dict.collating : nullptr;
   for (int k = 0; k < s->dict.key_count; k++) {
     KeyItems& ki = b->keys[static_cast<size_t>(k)];
-    size_t at_byte = ki.items.size();
-    ki.items.resize(at_byte + static_cast<size_t>(ki.stride));
-    uint8_t* item = ki.items.data() + at_byte;
+    uint8_t item[K_ENTRY_MAX + kAddressBytes];
     extract_key(s->dict.keys[k], collating, record, length, item);
     put_be32(item + s->dict.keys[k].length, seq);
     put_item_address(item + ki.key_bytes, at);
+    ki.items.insert(ki.items.end(), item, item + ki.stride);
     b->memory += static_cast<uint64_t>(ki.stride);
   }
   b->count++;
@@ -383,8 +382,10 @@ int bulk_finish(KFileState* s) {
   b->rejected.assign(b->count / 8 + 1, 0);
   for (int k = 0; k < keys; k++) {
     KeyItems& ki = b->keys[static_cast<size_t>(k)];
+    // Items arrive in sequence order, so a stable sort by the key alone orders them by key
+    // and sequence.
     sort_items(ki.items.data(), ki.items.size() / static_cast<size_t>(ki.stride), ki.stride,
-               ki.key_bytes);
+               ki.key_bytes - kSeqBytes, ki.key_bytes);
   }
   // The old trees, read into items, take part in the merges and are then given back.
   std::vector<std::vector<uint8_t>> old(static_cast<size_t>(keys));

@@ -21,8 +21,9 @@ struct SegmentFile {
   int exists = 0;
 };
 
-// Bytes appended at the end of a data segment and not yet written.
+// Bytes appended at the end of a segment file and not yet written.
 struct PendingWrite {
+  int code = K_SEGMENT_DATA;
   int segment = -1;
   uint32_t start = 0;
   std::vector<uint8_t> bytes;

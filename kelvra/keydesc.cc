@@ -162,7 +162,10 @@ int parse_v2_texts(const char* parameters, const char* description, FileDescript
     finish_key(key);
   }
   int reserved = 0, compressed = 0, encrypted = 0;
-  if (yes_no(&reserved) != 1 || yes_no(&compressed) != 1) return k_fail(RT_ERR_PARAMETER, 4);
+  // The field after the keys is always N.
+  if (yes_no(&reserved) != 1 || reserved || yes_no(&compressed) != 1) {
+    return k_fail(RT_ERR_PARAMETER, 4);
+  }
   int last = yes_no(&encrypted);
   if (!last) return k_fail(RT_ERR_PARAMETER, 4);
   d->compression = compressed;

@@ -198,6 +198,10 @@ int node_allocate(KFileState* s, uint32_t* n) {
     h.nodes++;
   } else {
     if (h.nodes == 0xFFFFFFFFu) return k_fail(RT_ERR_DISK_FULL, 4);
+    // Index segments go up to 65535, as data segments do.
+    if (h.nodes / static_cast<uint32_t>(s->nodes_per_segment) > 0xFFFF) {
+      return k_fail(RT_ERR_DISK_FULL, 4);
+    }
     h.nodes++;
     *n = h.nodes;
     int high = index_segment_high(s);

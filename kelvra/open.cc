@@ -25,7 +25,11 @@ namespace {
 int sound_header(const Header& h) {
   int v = h.version;
   int expected = new_record_header_size(v, h.encryption);
-  if (v == 5 ? h.record_header_size < 15 : h.record_header_size != expected) return 0;
+  // Version 5 allows a longer record header than 15 bytes; the library reads at most 24.
+  if (v == 5 ? (h.record_header_size < 15 || h.record_header_size > 24)
+             : h.record_header_size != expected) {
+    return 0;
+  }
   if (h.encryption > 1 || h.compression > 100) return 0;
   if (h.max_record < 1 || h.max_record > version_record_limit(v)) return 0;
   if (h.min_record < 1 || h.min_record > h.max_record) return 0;
@@ -37,6 +41,10 @@ int sound_header(const Header& h) {
   if (v >= 4) {
     uint32_t b = static_cast<uint32_t>(h.blocking) * 512;
     if (h.segment_size < data_start + 64 || h.segment_size < K_HEADER_SIZE + b) return 0;
+    // The nodes must fit index segments 0 to 65535, as node_allocate keeps them: a count
+    // beyond would have the open look for, and size its tables for, billions of files.
+    uint32_t per = (h.segment_size - K_HEADER_SIZE) / b;
+    if (h.nodes > 0 && (h.nodes - 1) / per > 0xFFFF) return 0;
     if (h.first_record.segment != 0 || h.first_record.offset != data_start) return 0;
     if (h.end.offset > h.segment_size) return 0;
     if (h.end.segment == 0 && h.end.offset < data_start) return 0;
@@ -117,9 +125,11 @@ int load_file(KFileState* s, int fd) {
         inner_capacity(h.version, s->block_bytes, key) < 3 || s->dict.height[k] > 32) {
       return k_damaged(K_DAMAGE_DICTIONARY);
     }
+    // A key may reach past a maximum record size lowered after the make: records then give
+    // zero bytes for what they lack. It must lie within what the version allows.
+    uint32_t limit = version_record_limit(h.version);
     for (int g = 0; g < key.segment_count; g++) {
-      if (key.segments[g].offset > h.max_record ||
-          key.segments[g].size > h.max_record - key.segments[g].offset) {
+      if (key.segments[g].offset > limit || key.segments[g].size > limit - key.segments[g].offset) {
         return k_damaged(K_DAMAGE_DICTIONARY);
       }
     }

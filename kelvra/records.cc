@@ -32,6 +32,15 @@ uint32_t link_target(const KFileState* s, const uint8_t* link) {
   return get_be32(link) + 1;
 }
 
+// Blocks are taken in file order at the end of the blocks in use, so the block a link
+// names lies after the block that holds the link and inside the blocks in use. Anything
+// else is damage: following it would read, or overwrite, records of other blocks.
+bool sound_link(const KFileState* s, uint32_t link_at, uint32_t target) {
+  uint32_t b = static_cast<uint32_t>(s->block_bytes);
+  return target % b == 0 && target > link_at &&
+         static_cast<uint64_t>(target) + b <= s->header.used_end;
+}
+
 void put_link(const KFileState* s, uint8_t* link, uint32_t target) {
   if (version_of(s) == 2) {
     put_uint(link, 4, false, target);
@@ -87,6 +96,8 @@ int area_write(KFileState* s, KAddress at, const uint8_t* p, uint32_t count, KAd
       if (!allocate_block(s, &next)) return 0;
       put_link(s, link, next);
       if (!segment_write(s, K_SEGMENT_DATA, 0, pos, link, 4)) return 0;
+    } else if (!sound_link(s, pos, next)) {
+      return k_damaged(K_DAMAGE_CHAIN);
     }
     pos = next;
   }
@@ -201,11 +212,15 @@ int read_free_member(KFileState* s, KAddress at, RecordHeader* h, KAddress* next
   return 1;
 }
 
+int address_in_area(KFileState* s, KAddress at);
+
 // Takes the head of a chain of free records when its slot holds need bytes.
 int pop_free(KFileState* s, int abandoned, uint32_t need, KAddress* at, uint32_t* stored) {
   Header& hd = s->header;
   KAddress head = abandoned ? hd.abandoned_head : hd.deleted_head;
   if (is_null(head)) return 0;
+  // A head outside the record area is not reused (it could name the header block).
+  if (!address_in_area(s, head)) return 0;
   RecordHeader h;
   KAddress next;
   if (!read_free_member(s, head, &h, &next)) {
@@ -214,6 +229,11 @@ int pop_free(KFileState* s, int abandoned, uint32_t need, KAddress* at, uint32_t
   }
   int want = abandoned ? REC_ABANDONED : REC_DELETED;
   if (!(h.flags & want) || h.stored < need || h.stored > slot_for(s, hd.max_record)) return 0;
+  if (!chained(s) &&
+      static_cast<uint64_t>(head.offset) + static_cast<uint32_t>(header_bytes(s)) + h.stored >
+          hd.segment_size) {
+    return 0;
+  }
   if (abandoned) {
     hd.abandoned_head = next;
     hd.abandoned--;
@@ -376,8 +396,9 @@ int area_read(KFileState* s, KAddress at, void* buffer, uint32_t count, KAddress
     if (count == 0) break;
     uint8_t link[4];
     if (!segment_read(s, K_SEGMENT_DATA, 0, pos, link, 4, damage)) return 0;
-    pos = link_target(s, link);
-    if (pos <= 1 || ++links > count + 1) return k_damaged(damage);
+    uint32_t next = link_target(s, link);
+    if (next <= 1 || !sound_link(s, pos, next) || ++links > count + 1) return k_damaged(damage);
+    pos = next;
   }
   if (after) *after = {pos, 0};
   return 1;
@@ -437,6 +458,7 @@ int store_record(KFileState* s, const uint8_t* record, uint32_t length, int reus
   Header& hd = s->header;
   if (!reused) {
     hd.end = after;
+    if (!chained(s)) hd.allocated = after;  // versions 4, 5: the area ends where it is used
     hd.last_record = *at;
   }
   hd.records++;

@@ -133,8 +133,8 @@ void close_segments(KFileState* s) {
 int flush_pending(KFileState* s) {
   PendingWrite& p = s->pending;
   if (p.segment < 0 || p.bytes.empty()) return 1;
-  int ok =
-      write_all(&s->data[static_cast<size_t>(p.segment)], p.start, p.bytes.data(), p.bytes.size());
+  int ok = write_all(&files(s, p.code)[static_cast<size_t>(p.segment)], p.start, p.bytes.data(),
+                     p.bytes.size());
   p.bytes.clear();
   p.segment = -1;
   return ok;
@@ -144,8 +144,8 @@ int segment_read(KFileState* s, int code, int n, uint64_t pos, void* buffer, uin
                  int damage) {
   if (count == 0) return 1;
   PendingWrite& p = s->pending;
-  if (code == K_SEGMENT_DATA && p.segment == n && !p.bytes.empty() &&
-      pos < p.start + p.bytes.size() && pos + count > p.start) {
+  if (p.code == code && p.segment == n && !p.bytes.empty() && pos < p.start + p.bytes.size() &&
+      pos + count > p.start) {
     if (!flush_pending(s)) return 0;
   }
   if (!open_segment(s, code, n, 0)) return k_damaged(damage);
@@ -165,20 +165,21 @@ int segment_write(KFileState* s, int code, int n, uint64_t pos, const void* buff
   if (!open_segment(s, code, n, 1)) return 0;
   note_size(s, code, n, static_cast<int64_t>(pos + count));
   SegmentFile& f = files(s, code)[static_cast<size_t>(n)];
-  if (code != K_SEGMENT_DATA) return write_all(&f, pos, buffer, count);
   PendingWrite& p = s->pending;
   const uint8_t* bytes = static_cast<const uint8_t*>(buffer);
-  if (p.segment == n && !p.bytes.empty() && pos == p.start + p.bytes.size()) {
+  bool same_file = p.code == code && p.segment == n && !p.bytes.empty();
+  if (same_file && pos == p.start + p.bytes.size()) {
     p.bytes.insert(p.bytes.end(), bytes, bytes + count);
     return p.bytes.size() >= kPendingLimit ? flush_pending(s) : 1;
   }
-  bool overlaps =
-      p.segment == n && !p.bytes.empty() && pos < p.start + p.bytes.size() && pos + count > p.start;
+  bool overlaps = same_file && pos < p.start + p.bytes.size() && pos + count > p.start;
   bool at_end = static_cast<int64_t>(pos) >= f.disk_length;
   if (overlaps || at_end) {
     if (!flush_pending(s)) return 0;
   }
   if (at_end && count < kPendingLimit) {
+    // Bytes appended at the end of a file are collected and written in large pieces.
+    p.code = code;
     p.segment = n;
     p.start = static_cast<uint32_t>(pos);
     p.bytes.assign(bytes, bytes + count);
@@ -217,14 +218,14 @@ int write_segment_stamps(KFileState* s) {
   put_be32(stamp, s->header.stamp);
   int v = s->header.version;
   for (int n = 1; n <= s->pub.data_segment_high; n++) {
-    if (!open_segment(s, K_SEGMENT_DATA, n, 1)) return 0;
+    if (!open_segment(s, K_SEGMENT_DATA, n, 0)) return 0;  // a missing segment is not made up
     if (!segment_write(s, K_SEGMENT_DATA, n, static_cast<uint64_t>(K_offsets[v][KF_DATA_STAMP]),
                        stamp, 4)) {
       return 0;
     }
   }
   for (int n = 0; n <= s->pub.index_segment_high; n++) {
-    if (!open_segment(s, K_SEGMENT_INDEX, n, 1)) return 0;
+    if (!open_segment(s, K_SEGMENT_INDEX, n, 0)) return 0;
     if (!segment_write(s, K_SEGMENT_INDEX, n, static_cast<uint64_t>(K_offsets[v][KF_INDEX_STAMP]),
                        stamp, 4)) {
       return 0;

@@ -13,6 +13,18 @@ namespace {
 
 constexpr size_t kSmall = 24;              // below this, insertion sort
 constexpr size_t kRunBuffer = 256 * 1024;  // bytes read from a run file at a time
+constexpr size_t kMaxPasses = 24;          // beyond this many varying key bytes, sort by MSB
+
+// Copies one item; whole 8-byte words, the last one overlapping, keep it to a few moves.
+inline void copy_item(uint8_t* d, const uint8_t* s, size_t stride) {
+  if (stride < 8) {
+    memcpy(d, s, stride);
+    return;
+  }
+  size_t i = 0;
+  for (; i + 8 <= stride; i += 8) memcpy(d + i, s + i, 8);
+  if (i < stride) memcpy(d + stride - 8, s + stride - 8, 8);
+}
 
 void insertion_sort(uint8_t* base, size_t n, int stride, int from, int key_bytes, uint8_t* tmp) {
   size_t len = static_cast<size_t>(key_bytes - from);
@@ -63,9 +75,9 @@ void radix(uint8_t* base, size_t n, int stride, int depth, int key_bytes, uint8_
         }
         // Swap the item into its bucket; the one displaced is looked at next.
         uint8_t* dest = base + next[v] * s;
-        memcpy(tmp, dest, s);
-        memcpy(dest, item, s);
-        memcpy(item, tmp, s);
+        copy_item(tmp, dest, s);
+        copy_item(dest, item, s);
+        copy_item(item, tmp, s);
         next[v]++;
       }
     }
@@ -125,12 +137,50 @@ const uint8_t* advance(ItemMerge* m, ItemSource* src, int* failed) {
   return item;
 }
 
+// Least-significant-byte radix sort over the key bytes that vary, each pass a stable
+// scatter into the other buffer. Returns 0 when it would take too many passes.
+int lsd_sort(uint8_t* base, size_t n, int stride, int key_bytes) {
+  size_t s = static_cast<size_t>(stride);
+  std::vector<uint32_t> counts(static_cast<size_t>(key_bytes) * 256, 0);
+  for (size_t i = 0; i < n; i++) {
+    const uint8_t* item = base + i * s;
+    for (int p = 0; p < key_bytes; p++) counts[static_cast<size_t>(p) * 256 + item[p]]++;
+  }
+  std::vector<int> varying;
+  for (int p = 0; p < key_bytes; p++) {
+    if (counts[static_cast<size_t>(p) * 256 + base[p]] != n) varying.push_back(p);
+  }
+  if (varying.size() > kMaxPasses) return 0;
+  if (varying.empty()) return 1;
+  std::vector<uint8_t> other(n * s);
+  uint8_t* from = base;
+  uint8_t* to = other.data();
+  for (size_t v = varying.size(); v-- > 0;) {
+    int p = varying[v];
+    size_t start[256];
+    size_t at = 0;
+    for (int b = 0; b < 256; b++) {
+      start[b] = at;
+      at += counts[static_cast<size_t>(p) * 256 + static_cast<size_t>(b)];
+    }
+    for (size_t i = 0; i < n; i++) {
+      const uint8_t* item = from + i * s;
+      copy_item(to + (start[item[p]]++) * s, item, s);
+    }
+    std::swap(from, to);
+  }
+  if (from != base) memcpy(base, from, n * s);
+  return 1;
+}
+
 }  // namespace
 
-void sort_items(uint8_t* base, size_t n, int stride, int key_bytes) {
+void sort_items(uint8_t* base, size_t n, int stride, int key_bytes, int order_bytes) {
   if (n < 2) return;
+  // Item counts are 32-bit in the passes; larger sets go the in-place way.
+  if (n < 0xFFFFFFFFu && lsd_sort(base, n, stride, key_bytes)) return;
   std::vector<uint8_t> tmp(static_cast<size_t>(stride));
-  radix(base, n, stride, 0, key_bytes, tmp.data());
+  radix(base, n, stride, 0, order_bytes, tmp.data());
 }
 
 int write_run(const std::string& path, const uint8_t* items, size_t n, int stride) {
@@ -189,18 +239,23 @@ const uint8_t* merge_next(ItemMerge* m, int* failed) {
   if (m->heap.empty()) return nullptr;
   int top = m->heap[0];
   ItemSource& src = m->sources[static_cast<size_t>(top)];
-  // The item handed out stays valid until the next call: file sources keep it in a spare
-  // copy because advancing may refill their buffer.
-  static thread_local std::vector<uint8_t> out;
-  out.assign(m->head[static_cast<size_t>(top)], m->head[static_cast<size_t>(top)] + m->stride);
+  // The item handed out stays valid until the next call: an item of a memory source stays
+  // where it is; one of a file source is copied, as advancing may refill its buffer.
+  const uint8_t* item = m->head[static_cast<size_t>(top)];
+  if (!src.memory) {
+    m->spare.resize(static_cast<size_t>(m->stride));
+    copy_item(m->spare.data(), item, static_cast<size_t>(m->stride));
+    item = m->spare.data();
+  }
   m->head[static_cast<size_t>(top)] = advance(m, &src, failed);
   if (*failed) return nullptr;
   if (!m->head[static_cast<size_t>(top)]) {
     m->heap[0] = m->heap.back();
     m->heap.pop_back();
   }
-  if (!m->heap.empty()) sift_down(m, 0);
-  return out.data();
+  // With one source left there is nothing to compare.
+  if (m->heap.size() > 1) sift_down(m, 0);
+  return item;
 }
 
 void merge_close(ItemMerge* m) {

@@ -7,8 +7,10 @@
 #include <string>
 #include <vector>
 
-// Sorts n items of stride bytes at base by their first key_bytes bytes (unsigned, as memcmp).
-void sort_items(uint8_t* base, size_t n, int stride, int key_bytes);
+// Sorts n items of stride bytes at base by their first key_bytes bytes (unsigned, as memcmp),
+// keeping items with equal keys in the order they had (stable). order_bytes >= key_bytes is
+// a prefix that no two items share, so that sorting by it gives the same result.
+void sort_items(uint8_t* base, size_t n, int stride, int key_bytes, int order_bytes);
 
 // Writes n items to a new run file. Returns 0 (file error code set) on failure.
 int write_run(const std::string& path, const uint8_t* items, size_t n, int stride);
@@ -31,6 +33,7 @@ struct ItemMerge {
   std::vector<ItemSource> sources;
   std::vector<int> heap;             // source indexes, smallest current item first
   std::vector<const uint8_t*> head;  // each source's current item
+  std::vector<uint8_t> spare;        // the item handed out, when it came from a file
 };
 
 void merge_add_memory(ItemMerge* m, const uint8_t* items, size_t n);

@@ -55,8 +55,9 @@ inline std::vector<uint8_t> read_bytes(const std::string& path) {
 inline void write_bytes(const std::string& path, const std::vector<uint8_t>& bytes) {
   FILE* f = fopen(path.c_str(), "wb");
   ASSERT_NE(f, nullptr);
-  ASSERT_EQ(fwrite(bytes.data(), 1, bytes.size(), f), bytes.size());
+  size_t written = bytes.empty() ? 0 : fwrite(bytes.data(), 1, bytes.size(), f);
   fclose(f);
+  ASSERT_EQ(written, bytes.size());
 }
 
 #endif  // KELVRA_TEST_SUPPORT_H
