@@ -17,34 +17,6 @@
 
 namespace {
 
-struct Options {
-  uint64_t records = 1000000;
-  int runs = 3;
-  std::string dir = ".";
-};
-
-void fail(const char* what, const std::string& name) {
-  fprintf(stderr, "%s failed: ", what);
-  ki_error(name.c_str());
-  exit(1);
-}
-
-// W as a version-5 file, filled with the fast fill.
-void make_workload(const std::string& name, uint64_t n) {
-  rt_config_set("K_VERSION", 0, 5);
-  if (!k5_make(name.c_str(), "workload W", "0,0,0,0,0", bench::kSizes, bench::kKeys, nullptr)) {
-    fail("make", name);
-  }
-  KFile* file = k5_open(name.c_str(), K_MODE_FAST_FILL, "0,0,0");
-  if (file == nullptr) fail("open", name);
-  char record[bench::kRecordSize];
-  for (uint64_t i = 0; i < n; i++) {
-    bench::workload_record(i, n, record);
-    if (!k5_write(file, record, bench::kRecordSize)) fail("write", name);
-  }
-  if (!k5_close(file)) fail("close", name);
-}
-
 // Reads every data and index segment of the file once; returns the bytes read.
 uint64_t read_all_segments(const std::string& name) {
   static char buffer[1 << 20];
@@ -77,29 +49,9 @@ void sqlite_integrity_check(const std::string& path) {
   sqlite3_close(db);
 }
 
-// Runs f with standard output and standard error silenced.
-void silenced(const std::function<void()>& f) {
-  fflush(stdout);
-  fflush(stderr);
-  int saved_out = dup(1), saved_err = dup(2);
-  int null = open("/dev/null", O_WRONLY);
-  dup2(null, 1);
-  dup2(null, 2);
-  f();
-  fflush(stdout);
-  fflush(stderr);
-  dup2(saved_out, 1);
-  dup2(saved_err, 2);
-  close(null);
-  close(saved_out);
-  close(saved_err);
-}
-
 // -check -fx in this process, as ixkit runs it.
 void run_check(const std::string& name) {
-  std::string words[] = {"-fx", name};
-  char* argv[] = {words[0].data(), words[1].data()};
-  silenced([&] { check_command(2, argv); });
+  bench::run_command(check_command, {"-fx", name});
   if (exit_status != 0) {
     fprintf(stderr, "the check found the workload file damaged (status %d)\n", exit_status);
     exit(1);
@@ -108,43 +60,26 @@ void run_check(const std::string& name) {
 
 // Where the time of the check goes: each pass of the extended examination on its own.
 void time_passes(const std::string& name) {
-  if (!read_header(name.c_str())) fail("read_header", name);
+  if (!read_header(name.c_str())) bench::fail("read_header", name);
   KFile* file = k5_open(name.c_str(), K_MODE_SHARED, "0,0,0");
-  if (file == nullptr) fail("open", name);
+  if (file == nullptr) bench::fail("open", name);
   for (int key = 0; key < 2; key++) {
-    double t = bench::seconds([&] { silenced([&] { check_by_key(file, name.c_str(), key); }); });
+    double t =
+        bench::seconds([&] { bench::silenced([&] { check_by_key(file, name.c_str(), key); }); });
     printf("  key pass #%d:                               %8.3f s\n", key, t);
   }
-  double raw = bench::seconds([&] { silenced([&] { check_raw(file, name.c_str()); }); });
+  double raw = bench::seconds([&] { bench::silenced([&] { check_raw(file, name.c_str()); }); });
   printf("  raw pass:                                 %8.3f s\n", raw);
-  double chains = bench::seconds([&] { silenced([&] { check_free_chains(name.c_str()); }); });
+  double chains =
+      bench::seconds([&] { bench::silenced([&] { check_free_chains(name.c_str()); }); });
   printf("  chain walk:                               %8.3f s\n", chains);
   k5_close(file);
-}
-
-Options parse(int argc, char** argv) {
-  Options o;
-  for (int i = 1; i + 1 < argc; i += 2) {
-    std::string word = argv[i];
-    if (word == "--records") {
-      o.records = strtoull(argv[i + 1], nullptr, 10);
-    } else if (word == "--runs") {
-      o.runs = atoi(argv[i + 1]);
-    } else if (word == "--dir") {
-      o.dir = argv[i + 1];
-    } else {
-      fprintf(stderr, "usage: check_bench [--records N] [--runs R] [--dir DIR]\n");
-      exit(2);
-    }
-  }
-  if (o.records == 0 || o.runs < 1) exit(2);
-  return o;
 }
 
 }  // namespace
 
 int main(int argc, char** argv, char** envp) {
-  Options o = parse(argc, argv);
+  bench::Options o = bench::parse_options(argc, argv, false);
   start_libraries(argv, envp);
   set_config_defaults();
   if (!k5_init()) return 1;
@@ -153,7 +88,8 @@ int main(int argc, char** argv, char** envp) {
   printf("workload W: %llu records of %d bytes, %d runs each (median)\n",
          static_cast<unsigned long long>(o.records), bench::kRecordSize, o.runs);
   fflush(stdout);
-  make_workload(name, o.records);
+  rt_config_set("K_VERSION", 0, 5);
+  bench::fill_workload(name, o.records, K_MODE_FAST_FILL);
   bench::sqlite_load(db, o.records);
 
   uint64_t bytes = 0;

@@ -2,8 +2,6 @@
 // random keyed reads, and the floor (reading the flat records once, sorting the keys).
 //
 //   library_bench [--records N] [--runs R] [--dir DIR] [--fast-fill-only]
-#include <fcntl.h>
-
 #include <array>
 #include <random>
 
@@ -13,42 +11,10 @@
 
 namespace {
 
-struct Options {
-  uint64_t records = 1000000;
-  int runs = 3;
-  std::string dir = ".";
-  bool fast_fill_only = false;
-};
-
-void fail(const char* what, const std::string& name) {
-  fprintf(stderr, "%s failed: ", what);
-  ki_error(name.c_str());
-  exit(1);
-}
-
-void make(const std::string& name) {
-  if (!k5_make(name.c_str(), "workload W", "0,0,0,0,0", bench::kSizes, bench::kKeys, nullptr)) {
-    fail("make", name);
-  }
-}
-
-// Writes W into a new file opened with mode.
-void fill(const std::string& name, uint64_t n, int mode) {
-  make(name);
-  KFile* f = k5_open(name.c_str(), mode, "0,0,0");
-  if (!f) fail("open", name);
-  char rec[bench::kRecordSize];
-  for (uint64_t i = 0; i < n; i++) {
-    bench::workload_record(i, n, rec);
-    if (!k5_write(f, rec, bench::kRecordSize)) fail("write", name);
-  }
-  if (!k5_close(f)) fail("close", name);
-}
-
 // Reads every record in the order of key k; returns the count.
 uint64_t scan(const std::string& name, int k) {
   KFile* f = k5_open(name.c_str(), K_MODE_READ, "0,0,0");
-  if (!f) fail("open", name);
+  if (!f) bench::fail("open", name);
   char rec[bench::kRecordSize] = {};
   uint64_t n = 0;
   if (k5_start(f, rec, k, 0, K_START_NOT_LESS)) {
@@ -61,13 +27,13 @@ uint64_t scan(const std::string& name, int k) {
 // count random reads by primary key.
 void random_reads(const std::string& name, uint64_t n, uint64_t count) {
   KFile* f = k5_open(name.c_str(), K_MODE_READ, "0,0,0");
-  if (!f) fail("open", name);
+  if (!f) bench::fail("open", name);
   std::mt19937_64 rng(7);
   char rec[bench::kRecordSize];
   for (uint64_t i = 0; i < count; i++) {
     bench::workload_record(rng() % n, n, rec);
     if (!k5_start(f, rec, 0, 0, K_START_EQUAL) || k5_next(f, rec) != bench::kRecordSize) {
-      fail("keyed read", name);
+      bench::fail("keyed read", name);
     }
   }
   k5_close(f);
@@ -84,43 +50,10 @@ void write_flat(const std::string& path, uint64_t n) {
   fclose(out);
 }
 
-// Reads the flat file once into memory; returns its bytes.
-std::vector<char> read_flat(const std::string& path) {
-  std::vector<char> all;
-  int fd = open(path.c_str(), O_RDONLY);
-  char buf[1 << 16];
-  ssize_t got;
-  while ((got = read(fd, buf, sizeof buf)) > 0) all.insert(all.end(), buf, buf + got);
-  close(fd);
-  return all;
-}
-
-Options parse(int argc, char** argv) {
-  Options o;
-  for (int i = 1; i < argc; i++) {
-    std::string a = argv[i];
-    if (a == "--records" && i + 1 < argc) {
-      o.records = std::strtoull(argv[++i], nullptr, 10);
-    } else if (a == "--runs" && i + 1 < argc) {
-      o.runs = std::atoi(argv[++i]);
-    } else if (a == "--dir" && i + 1 < argc) {
-      o.dir = argv[++i];
-    } else if (a == "--fast-fill-only") {
-      o.fast_fill_only = true;
-    } else {
-      fprintf(stderr,
-              "usage: library_bench [--records N] [--runs R] [--dir DIR] [--fast-fill-only]\n");
-      exit(2);
-    }
-  }
-  if (o.records < 1 || o.runs < 1) exit(2);
-  return o;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
-  Options o = parse(argc, argv);
+  bench::Options o = bench::parse_options(argc, argv, true);
   rt_init(-1, argv, nullptr);
   k5_init_cfg();
   k5_init();
@@ -131,11 +64,12 @@ int main(int argc, char** argv) {
          rt_config_int("K_BUFFERS", 128));
 
   double peak = bench::child_peak_mib([&] {
-    fill(kfile, n, K_MODE_FAST_FILL);
+    bench::fill_workload(kfile, n, K_MODE_FAST_FILL);
     return 0;
   });
   printf("fast fill peak memory:           %10.1f MiB\n", peak);
-  double fast = bench::median_seconds(o.runs, nullptr, [&] { fill(kfile, n, K_MODE_FAST_FILL); });
+  double fast = bench::median_seconds(o.runs, nullptr,
+                                      [&] { bench::fill_workload(kfile, n, K_MODE_FAST_FILL); });
   printf("fast fill (34306):               %10.3f s\n", fast);
   if (o.fast_fill_only) {
     k5_remove(kfile.c_str());
@@ -144,31 +78,34 @@ int main(int argc, char** argv) {
 
   write_flat(flat, n);
   double read_floor = bench::median_seconds(o.runs, nullptr, [&] {
-    std::vector<char> all = read_flat(flat);
-    if (all.size() != n * bench::kRecordSize) exit(1);
+    if (bench::read_once(flat) != n * bench::kRecordSize) exit(1);
   });
-  std::vector<char> all = read_flat(flat);
+  std::vector<std::array<char, 10>> keys(n);
+  char rec[bench::kRecordSize];
+  for (uint64_t i = 0; i < n; i++) {
+    bench::workload_record(i, n, rec);
+    memcpy(keys[i].data(), rec, 10);
+  }
   double sort_floor = bench::median_seconds(o.runs, nullptr, [&] {
-    std::vector<std::array<char, 10>> keys(n);
-    for (uint64_t i = 0; i < n; i++) memcpy(keys[i].data(), &all[i * bench::kRecordSize], 10);
-    std::sort(keys.begin(), keys.end());
+    std::vector<std::array<char, 10>> sorted = keys;
+    std::sort(sorted.begin(), sorted.end());
   });
   printf("floor: read the flat records:    %10.3f s\n", read_floor);
   printf("floor: sort the primary keys:    %10.3f s\n", sort_floor);
 
-  double ordinary =
-      bench::median_seconds(o.runs, nullptr, [&] { fill(kfile + ".o", n, K_MODE_FILL); });
+  double ordinary = bench::median_seconds(
+      o.runs, nullptr, [&] { bench::fill_workload(kfile + ".o", n, K_MODE_FILL); });
   printf("ordinary fill (1538):            %10.3f s\n", ordinary);
   k5_remove((kfile + ".o").c_str());
-  double random_writes =
-      bench::median_seconds(o.runs, nullptr, [&] { fill(kfile + ".r", n, K_MODE_WRITE); });
+  double random_writes = bench::median_seconds(
+      o.runs, nullptr, [&] { bench::fill_workload(kfile + ".r", n, K_MODE_WRITE); });
   printf("writes in mode 2:                %10.3f s\n", random_writes);
   k5_remove((kfile + ".r").c_str());
 
   double scans[2];
   for (int k = 0; k < 2; k++) {
     scans[k] = bench::median_seconds(o.runs, nullptr, [&] {
-      if (scan(kfile, k) != n) fail("scan", kfile);
+      if (scan(kfile, k) != n) bench::fail("scan", kfile);
     });
     printf("read all by key %d:               %10.3f s\n", k, scans[k]);
   }

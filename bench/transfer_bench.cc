@@ -15,12 +15,6 @@
 
 namespace {
 
-struct Options {
-  uint64_t records = 1000000;
-  int runs = 3;
-  std::string dir = ".";
-};
-
 struct Framing {
   const char* label;
   const char* options;  // the option word of -load and -unload
@@ -35,15 +29,9 @@ constexpr Framing kFramings[] = {
     {"line", "-t", 0, true},
 };
 
-void fail(const char* what, const std::string& name) {
-  fprintf(stderr, "%s failed: ", what);
-  ki_error(name.c_str());
-  exit(1);
-}
-
 void make_empty(const std::string& name) {
   if (!k5_make(name.c_str(), "workload W", "0,0,0,0,0", bench::kSizes, bench::kKeys, nullptr)) {
-    fail("make", name);
+    bench::fail("make", name);
   }
 }
 
@@ -76,18 +64,6 @@ void copy_file(const std::string& from, const std::string& to) {
   close(out);
 }
 
-// Reads a file once with 64 KiB reads; returns its size.
-uint64_t read_once(const std::string& path) {
-  int in = open(path.c_str(), O_RDONLY);
-  if (in < 0) exit(1);
-  static char buf[1 << 16];
-  uint64_t total = 0;
-  ssize_t got;
-  while ((got = read(in, buf, sizeof buf)) > 0) total += static_cast<uint64_t>(got);
-  close(in);
-  return total;
-}
-
 // Reads a fixed-record file once as -load does: through the flat-file buffer (4096-byte
 // blocks unless C_SEQ_DEFAULT_BLOCK_SIZE says otherwise), record by record. Returns the count.
 uint64_t read_through_buffer(const std::string& path) {
@@ -104,11 +80,11 @@ uint64_t read_through_buffer(const std::string& path) {
 // flat file.
 void fast_fill(const std::string& name, const std::vector<char>& records) {
   KFile* f = k5_open(name.c_str(), K_MODE_FAST_FILL, "0,0,0");
-  if (!f) fail("open", name);
+  if (!f) bench::fail("open", name);
   for (size_t at = 0; at < records.size(); at += bench::kRecordSize) {
-    if (!k5_write(f, &records[at], bench::kRecordSize)) fail("write", name);
+    if (!k5_write(f, &records[at], bench::kRecordSize)) bench::fail("write", name);
   }
-  if (!k5_close(f)) fail("close", name);
+  if (!k5_close(f)) bench::fail("close", name);
 }
 
 // Wall-clock and processor seconds of one piece of work.
@@ -150,44 +126,10 @@ void print(const std::string& label, Timing t, const char* note = "") {
   printf("%-42s %8.3f %8.3f%s\n", label.c_str(), t.wall, t.cpu, note);
 }
 
-// Runs an ixkit command with its messages sent to /dev/null.
-void command(void (*function)(int, char**), std::vector<std::string> words) {
-  std::vector<char*> pointers;
-  for (std::string& w : words) pointers.push_back(w.data());
-  fflush(stdout);
-  int saved = dup(1);
-  int null = open("/dev/null", O_WRONLY);
-  dup2(null, 1);
-  close(null);
-  function(static_cast<int>(pointers.size()), pointers.data());
-  fflush(stdout);
-  dup2(saved, 1);
-  close(saved);
-}
-
-Options parse(int argc, char** argv) {
-  Options o;
-  for (int i = 1; i < argc; i++) {
-    std::string a = argv[i];
-    if (a == "--records" && i + 1 < argc) {
-      o.records = std::strtoull(argv[++i], nullptr, 10);
-    } else if (a == "--runs" && i + 1 < argc) {
-      o.runs = std::atoi(argv[++i]);
-    } else if (a == "--dir" && i + 1 < argc) {
-      o.dir = argv[++i];
-    } else {
-      fprintf(stderr, "usage: transfer_bench [--records N] [--runs R] [--dir DIR]\n");
-      exit(2);
-    }
-  }
-  if (o.records < 1 || o.runs < 1) exit(2);
-  return o;
-}
-
 }  // namespace
 
 int main(int argc, char** argv, char** envp) {
-  Options o = parse(argc, argv);
+  bench::Options o = bench::parse_options(argc, argv, false);
   start_libraries(argv, envp);
   set_config_defaults();
   if (!k5_init()) return 1;
@@ -213,7 +155,7 @@ int main(int argc, char** argv, char** envp) {
   for (int r = 0; r < o.runs; r++) {
     floor.time([&] { copy_file(fixed_flat, copy); });
     read.time([&] {
-      if (read_once(fixed_flat) != n * bench::kRecordSize) exit(1);
+      if (bench::read_once(fixed_flat) != n * bench::kRecordSize) exit(1);
     });
     buffered.time([&] {
       if (read_through_buffer(fixed_flat) != n) exit(1);
@@ -226,10 +168,10 @@ int main(int argc, char** argv, char** envp) {
     for (size_t i = 0; i < kCount; i++) {
       const Framing& f = kFramings[i];
       make_empty(kfile);
-      load[i].time([&] { command(load_command, {f.options, flats[i], kfile}); });
-      unload[i].time([&] { command(unload_command, {f.options, kfile, out}); });
+      load[i].time([&] { bench::run_command(load_command, {f.options, flats[i], kfile}); });
+      unload[i].time([&] { bench::run_command(unload_command, {f.options, kfile, out}); });
       uint64_t framed = n * (bench::kRecordSize + f.prefix + (f.line ? 1 : 0));
-      if (read_once(out) != framed) {
+      if (bench::read_once(out) != framed) {
         fprintf(stderr, "%s: the unloaded file has the wrong size\n", f.label);
         return 1;
       }

@@ -7,6 +7,7 @@
 #ifndef IXKIT_BENCH_WORKLOAD_H
 #define IXKIT_BENCH_WORKLOAD_H
 
+#include <fcntl.h>
 #include <sqlite3.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -21,6 +22,8 @@
 #include <functional>
 #include <string>
 #include <vector>
+
+#include "ixkit/libs/kelvra5.h"
 
 namespace bench {
 
@@ -74,6 +77,96 @@ inline double child_peak_mib(const std::function<int()>& f) {
     return -1;
   }
   return ru.ru_maxrss / 1024.0;
+}
+
+// Settings every benchmark program takes: --records N, --runs R, --dir DIR (and, where
+// allowed, --fast-fill-only).
+struct Options {
+  uint64_t records = 1000000;
+  int runs = 3;
+  std::string dir = ".";
+  bool fast_fill_only = false;
+};
+
+inline Options parse_options(int argc, char** argv, bool fast_fill_only_allowed) {
+  Options o;
+  for (int i = 1; i < argc; i++) {
+    std::string a = argv[i];
+    if (a == "--records" && i + 1 < argc) {
+      o.records = std::strtoull(argv[++i], nullptr, 10);
+    } else if (a == "--runs" && i + 1 < argc) {
+      o.runs = std::atoi(argv[++i]);
+    } else if (a == "--dir" && i + 1 < argc) {
+      o.dir = argv[++i];
+    } else if (a == "--fast-fill-only" && fast_fill_only_allowed) {
+      o.fast_fill_only = true;
+    } else {
+      fprintf(stderr, "usage: %s [--records N] [--runs R] [--dir DIR]%s\n", argv[0],
+              fast_fill_only_allowed ? " [--fast-fill-only]" : "");
+      exit(2);
+    }
+  }
+  if (o.records < 1 || o.runs < 1) exit(2);
+  return o;
+}
+
+// Ends the benchmark with the library's message for a failed call on name.
+inline void fail(const char* what, const std::string& name) {
+  fprintf(stderr, "%s failed: ", what);
+  ki_error(name.c_str());
+  exit(1);
+}
+
+// Makes W as a new file (of the K_VERSION in force) and writes its records with mode.
+inline void fill_workload(const std::string& name, uint64_t n, int mode) {
+  if (!k5_make(name.c_str(), "workload W", "0,0,0,0,0", kSizes, kKeys, nullptr)) {
+    fail("make", name);
+  }
+  KFile* f = k5_open(name.c_str(), mode, "0,0,0");
+  if (!f) fail("open", name);
+  char rec[kRecordSize];
+  for (uint64_t i = 0; i < n; i++) {
+    workload_record(i, n, rec);
+    if (!k5_write(f, rec, kRecordSize)) fail("write", name);
+  }
+  if (!k5_close(f)) fail("close", name);
+}
+
+// Reads a file once with 64 KiB reads; returns its size.
+inline uint64_t read_once(const std::string& path) {
+  int in = open(path.c_str(), O_RDONLY);
+  if (in < 0) exit(1);
+  static char buf[1 << 16];
+  uint64_t total = 0;
+  ssize_t got;
+  while ((got = read(in, buf, sizeof buf)) > 0) total += static_cast<uint64_t>(got);
+  close(in);
+  return total;
+}
+
+// Runs f with standard output and standard error sent to /dev/null.
+inline void silenced(const std::function<void()>& f) {
+  fflush(stdout);
+  fflush(stderr);
+  int saved_out = dup(1), saved_err = dup(2);
+  int null = open("/dev/null", O_WRONLY);
+  dup2(null, 1);
+  dup2(null, 2);
+  f();
+  fflush(stdout);
+  fflush(stderr);
+  dup2(saved_out, 1);
+  dup2(saved_err, 2);
+  close(null);
+  close(saved_out);
+  close(saved_err);
+}
+
+// Runs an ixkit command function in this process, silenced, as ixkit runs it.
+inline void run_command(void (*function)(int, char**), std::vector<std::string> words) {
+  std::vector<char*> pointers;
+  for (std::string& w : words) pointers.push_back(w.data());
+  silenced([&] { function(static_cast<int>(pointers.size()), pointers.data()); });
 }
 
 inline void check_sqlite(int rc, sqlite3* db, const char* what) {

@@ -5,10 +5,10 @@
 #include <cstdlib>
 
 #include "ixkit/describe/big_endian.h"
-#include "ixkit/describe/command_words.h"
 #include "ixkit/describe/describe.h"
 #include "ixkit/describe/header_patch.h"
 #include "ixkit/front/commands.h"
+#include "ixkit/front/file_words.h"
 #include "ixkit/front/state.h"
 #include "ixkit/libs/kelvra5.h"
 #include "ixkit/libs/rtcore.h"

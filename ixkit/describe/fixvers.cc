@@ -3,10 +3,10 @@
 #include <cstdint>
 
 #include "ixkit/describe/big_endian.h"
-#include "ixkit/describe/command_words.h"
 #include "ixkit/describe/describe.h"
 #include "ixkit/describe/header_patch.h"
 #include "ixkit/front/commands.h"
+#include "ixkit/front/file_words.h"
 #include "ixkit/libs/kelvra5.h"
 
 namespace {

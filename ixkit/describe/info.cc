@@ -1,11 +1,11 @@
 // The -info command: a report on each Kelvra file, from its header and its description texts.
 #include <cstdio>
 
-#include "ixkit/describe/command_words.h"
 #include "ixkit/describe/describe.h"
 #include "ixkit/describe/description.h"
 #include "ixkit/describe/header.h"
 #include "ixkit/front/commands.h"
+#include "ixkit/front/file_words.h"
 #include "ixkit/front/options.h"
 #include "ixkit/front/state.h"
 #include "ixkit/libs/kelvra5.h"

@@ -1,10 +1,10 @@
 // The -size command: one line per file with its size, record counts and used share.
 #include <cstdint>
 
-#include "ixkit/describe/command_words.h"
 #include "ixkit/describe/describe.h"
 #include "ixkit/describe/header.h"
 #include "ixkit/front/commands.h"
+#include "ixkit/front/file_words.h"
 #include "ixkit/front/options.h"
 #include "ixkit/front/state.h"
 #include "ixkit/libs/rtcore.h"

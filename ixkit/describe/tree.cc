@@ -1,6 +1,6 @@
 // The -tree command: the library writes the index tree of one file to 'k_tree'.
-#include "ixkit/describe/command_words.h"
 #include "ixkit/front/commands.h"
+#include "ixkit/front/file_words.h"
 #include "ixkit/front/state.h"
 #include "ixkit/libs/kelvra5.h"
 #include "ixkit/libs/rtcore.h"

@@ -1,10 +1,10 @@
 // The -zero command: clears the user count that openers which never closed left behind.
 #include <cstdint>
 
-#include "ixkit/describe/command_words.h"
 #include "ixkit/describe/describe.h"
 #include "ixkit/describe/header_patch.h"
 #include "ixkit/front/commands.h"
+#include "ixkit/front/file_words.h"
 #include "ixkit/libs/kelvra5.h"
 
 namespace {

@@ -5,6 +5,7 @@
 
 #include "ixkit/describe/header.h"
 #include "ixkit/front/commands.h"
+#include "ixkit/front/file_words.h"
 #include "ixkit/front/options.h"
 #include "ixkit/front/state.h"
 #include "ixkit/libs/rtcore.h"
@@ -81,6 +82,11 @@ int extended_examination(KFile* file, const char* name) {
   return 1;
 }
 
+void check_each(const char* name, void* context) {
+  const CheckOptions* options = static_cast<const CheckOptions*>(context);
+  check_file(name, options->level, options->key);
+}
+
 }  // namespace
 
 void check_file(const char* name, int level, int key) {
@@ -115,14 +121,5 @@ void check_command(int count, char** words) {
   CheckOptions options = {0, 0, 0};
   int first = read_options(count, words, 0, check_letter, &options);
   if (options.extended) options.key = -1;
-  if (first < count) {
-    for (int i = first; i < count; i++) check_file(words[i], options.level, options.key);
-    return;
-  }
-  if (quiet) exit_run(99);
-  char line[100];
-  while (rt_input_line(line, sizeof line)) {
-    // An empty line names no file; it is passed over rather than reported missing.
-    if (line[0] != '\0') check_file(line, options.level, options.key);
-  }
+  for_each_file(count, words, first, 100, check_each, &options);
 }

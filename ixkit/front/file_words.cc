@@ -1,5 +1,5 @@
-// Option words and file names of the describe commands.
-#include "ixkit/describe/command_words.h"
+// Option words of commands whose only option is q, and the files a command works on.
+#include "ixkit/front/file_words.h"
 
 #include "ixkit/front/options.h"
 #include "ixkit/front/state.h"
@@ -27,5 +27,7 @@ void for_each_file(int count, char** words, int first, int line_size, FileAction
   if (quiet) exit_run(99);
   char line[257];
   if (line_size > static_cast<int>(sizeof line)) line_size = sizeof line;
-  while (rt_input_line(line, line_size)) action(line, context);
+  while (rt_input_line(line, line_size)) {
+    if (line[0] != '\0') action(line, context);
+  }
 }
