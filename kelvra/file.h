@@ -15,8 +15,9 @@ struct BulkState;
 // One segment file.
 struct SegmentFile {
   int fd = -1;
-  const uint8_t* map = nullptr;  // read-only view of the first map_length bytes
+  uint8_t* map = nullptr;  // view of the first map_length bytes (written only in index segments)
   size_t map_length = 0;
+  int map_tried = 0;
   int64_t disk_length = 0;  // bytes the file holds on disk
   int exists = 0;
 };

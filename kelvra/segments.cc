@@ -60,16 +60,31 @@ void note_size(KFileState* s, int code, int n, int64_t end) {
   if (end > v[static_cast<size_t>(n)]) v[static_cast<size_t>(n)] = end;
 }
 
-// Maps a data segment read-only for a file opened for reading: sequential and keyed reads
-// then copy from memory instead of asking the system for every record.
-void map_segment(KFileState* s, SegmentFile* f) {
-  if (s->writable || f->map) return;
-  struct stat st;
-  if (fstat(f->fd, &st) != 0 || st.st_size <= 0) return;
-  void* m = mmap(nullptr, static_cast<size_t>(st.st_size), PROT_READ, MAP_SHARED, f->fd, 0);
+// Maps a segment so that reads copy from memory instead of asking the system each time: a
+// data segment of a file opened for reading, as long as the file is; an index segment over
+// the whole segment size, writable when the file is, so that nodes are also written by
+// copying. Only bytes the file holds (disk_length) are ever touched through a view.
+void map_segment(KFileState* s, int code, SegmentFile* f) {
+  if (f->map_tried) return;
+  f->map_tried = 1;
+  size_t span;
+  int protection = PROT_READ;
+  if (code == K_SEGMENT_DATA) {
+    if (s->writable || f->disk_length <= 0) return;
+    span = static_cast<size_t>(f->disk_length);
+  } else {
+    span = s->header.segment_size;
+    if (s->writable) protection |= PROT_WRITE;
+  }
+  void* m = mmap(nullptr, span, protection, MAP_SHARED, f->fd, 0);
   if (m == MAP_FAILED) return;
-  f->map = static_cast<const uint8_t*>(m);
-  f->map_length = static_cast<size_t>(st.st_size);
+  f->map = static_cast<uint8_t*>(m);
+  f->map_length = span;
+}
+
+// Whether count bytes at pos can be copied through the segment's view.
+bool in_view(const SegmentFile& f, uint64_t pos, uint32_t count) {
+  return f.map && pos + count <= f.map_length && static_cast<int64_t>(pos + count) <= f.disk_length;
 }
 
 }  // namespace
@@ -123,7 +138,7 @@ int open_segment(KFileState* s, int code, int n, int create) {
 void close_segments(KFileState* s) {
   for (std::vector<SegmentFile>* v : {&s->data, &s->index}) {
     for (SegmentFile& f : *v) {
-      if (f.map) munmap(const_cast<uint8_t*>(f.map), f.map_length);
+      if (f.map) munmap(f.map, f.map_length);
       if (f.fd >= 0) close(f.fd);
       f = SegmentFile{};
     }
@@ -150,8 +165,8 @@ int segment_read(KFileState* s, int code, int n, uint64_t pos, void* buffer, uin
   }
   if (!open_segment(s, code, n, 0)) return k_damaged(damage);
   SegmentFile& f = files(s, code)[static_cast<size_t>(n)];
-  if (code == K_SEGMENT_DATA && !f.map) map_segment(s, &f);
-  if (f.map && pos + count <= f.map_length) {
+  map_segment(s, code, &f);
+  if (in_view(f, pos, count)) {
     memcpy(buffer, f.map + pos, count);
     return 1;
   }
@@ -168,6 +183,15 @@ int segment_write(KFileState* s, int code, int n, uint64_t pos, const void* buff
   PendingWrite& p = s->pending;
   const uint8_t* bytes = static_cast<const uint8_t*>(buffer);
   bool same_file = p.code == code && p.segment == n && !p.bytes.empty();
+  if (code == K_SEGMENT_INDEX) {
+    map_segment(s, code, &f);
+    // Nodes the file holds are rewritten through the view; new nodes at the end are
+    // appended below, which costs no page faults.
+    if (s->writable && in_view(f, pos, count)) {
+      memcpy(f.map + pos, bytes, count);
+      return 1;
+    }
+  }
   if (same_file && pos == p.start + p.bytes.size()) {
     p.bytes.insert(p.bytes.end(), bytes, bytes + count);
     return p.bytes.size() >= kPendingLimit ? flush_pending(s) : 1;
