@@ -44,6 +44,14 @@ int read_key_text(KFile* file, int key, KeyTextInfo* out) {
   return 1;
 }
 
+int collating_edge(const uint8_t* table, int highest) {
+  int best = 0;
+  for (int c = 1; c < 256; c++) {
+    if (highest ? table[c] >= table[best] : table[c] < table[best]) best = c;
+  }
+  return best;
+}
+
 char* join_key_texts(KFile* file, int count) {
   // No file has more than K_MAX_KEYS keys; the count comes from a description text.
   if (count < 0) count = 0;

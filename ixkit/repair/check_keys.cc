@@ -2,6 +2,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "ixkit/describe/description.h"
 #include "ixkit/front/state.h"
 #include "ixkit/libs/rtcore.h"
 #include "ixkit/repair/check.h"
@@ -83,7 +84,9 @@ int check_by_key(KFile* file, const char* name, int key) {
              key);
   } else {
     // The buffer is also the key: the lowest key value reaches the first record.
-    if (file->collating != nullptr) memset(buffer, file->collating[0], max);
+    // The lowest character of the table's order: a table need not give byte 0 the first
+    // place, and a start on any other character would miss the records below it.
+    if (file->collating != nullptr) memset(buffer, collating_edge(file->collating, 0), max);
     sound = read_every_record(file, name, buffer, key, records, min, max);
   }
   rt_free(buffer, IXKIT_SOURCE, __LINE__, 0);
