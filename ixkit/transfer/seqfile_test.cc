@@ -1,205 +1,104 @@
-// The flat-file layer: block sizes, buffered reading and writing, the record readers; and
-// the key value word of -extract.
-#include <stdlib.h>
+// The flat-file layer: the block size the environment asks for, reading up to the end, the
+// two record readers of -load; and the key value word of -extract.
+#include "ixkit/transfer/seqfile.h"
 
-#include <fstream>
-#include <sstream>
+#include <cstring>
 #include <string>
-
-#include <gtest/gtest.h>
+#include <utility>
 
 #include "ixkit/transfer/extract.h"
-#include "ixkit/transfer/seqfile.h"
+#include "tests/unit/scratch.h"
 
 namespace {
 
-class SeqFileTest : public ::testing::Test {
+TEST(SeqFile, BlockSizeFromTheEnvironmentValue) {
+  const std::pair<const char*, uint64_t> cases[] = {{nullptr, 4096},
+                                                    {"5000", 8192},
+                                                    {"1", 1},
+                                                    {"3", 4},
+                                                    {"0", 0},
+                                                    {"-7", 0},
+                                                    {"letters", 0},
+                                                    {"1073741823", 1u << 30},
+                                                    {"1073741825", 1u << 30},
+                                                    {"99999999999999999999", 1u << 30}};
+  for (auto [value, size] : cases)
+    EXPECT_EQ(seq_block_size(value), size) << (value ? value : "unset");
+}
+
+class SeqFileTest : public Scratch {
  protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/ixkit_seqfile.XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    dir_ = pattern;
-    unsetenv("C_SEQ_DEFAULT_BLOCK_SIZE");
-  }
   void TearDown() override {
     unsetenv("C_SEQ_DEFAULT_BLOCK_SIZE");
-    std::string command = "rm -rf '" + dir_ + "'";
-    ASSERT_EQ(system(command.c_str()), 0);
+    Scratch::TearDown();
   }
-  std::string path(const char* name) const { return dir_ + "/" + name; }
-  void write(const char* name, const std::string& bytes) const {
-    std::ofstream(path(name), std::ios::binary) << bytes;
-  }
-  std::string read(const char* name) const {
-    std::ifstream in(path(name), std::ios::binary);
-    std::stringstream all;
-    all << in.rdbuf();
-    return all.str();
-  }
-  std::string dir_;
+  int open(const std::string& bytes) { return seq_open(put("in", bytes).c_str(), SEQ_READ, 1); }
 };
 
-TEST(SeqBlockSize, FollowsTheEnvironmentValue) {
-  EXPECT_EQ(seq_block_size(nullptr), 4096u);
-  EXPECT_EQ(seq_block_size("5000"), 8192u);
-  EXPECT_EQ(seq_block_size("4096"), 4096u);
-  EXPECT_EQ(seq_block_size("1"), 1u);
-  EXPECT_EQ(seq_block_size("3"), 4u);
-  EXPECT_EQ(seq_block_size("0"), 0u) << "unbuffered";
-  EXPECT_EQ(seq_block_size("-7"), 0u);
-  EXPECT_EQ(seq_block_size("letters"), 0u);
-  EXPECT_EQ(seq_block_size("1073741823"), 1073741824u);
-  EXPECT_EQ(seq_block_size("1073741824"), 1073741824u);
-  EXPECT_EQ(seq_block_size("99999999999999999999"), 1073741824u);
-}
-
-TEST_F(SeqFileTest, OpenTakesTheBlockSizeFromTheEnvironment) {
-  write("in", "abc");
-  int fd = seq_open(path("in").c_str(), SEQ_READ, 1);
-  ASSERT_GE(fd, 0);
-  EXPECT_TRUE(seq_buffer.active);
-  EXPECT_EQ(seq_buffer.block_size, 4096u);
-  seq_close(fd);
-  EXPECT_FALSE(seq_buffer.active);
-
-  setenv("C_SEQ_DEFAULT_BLOCK_SIZE", "5000", 1);
-  fd = seq_open(path("in").c_str(), SEQ_READ, 1);
-  EXPECT_EQ(seq_buffer.block_size, 8192u);
-  seq_close(fd);
-
-  setenv("C_SEQ_DEFAULT_BLOCK_SIZE", "0", 1);
-  fd = seq_open(path("in").c_str(), SEQ_READ, 1);
-  ASSERT_GE(fd, 0);
-  EXPECT_FALSE(seq_buffer.active);
-  seq_close(fd);
-
-  unsetenv("C_SEQ_DEFAULT_BLOCK_SIZE");
-  fd = seq_open(path("in").c_str(), SEQ_READ, 0);
-  EXPECT_FALSE(seq_buffer.active) << "the caller asked for no buffer";
-  seq_close(fd);
-
-  EXPECT_EQ(seq_open(path("missing").c_str(), SEQ_READ, 1), -1);
-  EXPECT_FALSE(seq_buffer.active);
-}
-
-TEST_F(SeqFileTest, ReadStraddlingTheEndReturnsWhatIsLeftThenZero) {
-  for (const char* block : {"4", "1", "4096", "0"}) {
+// Asking for 10 bytes when 6 remain gives 6, then 0, through a buffer of any size or none.
+TEST_F(SeqFileTest, ReadingUpToTheEnd) {
+  for (const char* block : {"4", "4096", "0"}) {
     setenv("C_SEQ_DEFAULT_BLOCK_SIZE", block, 1);
-    write("in", "0123456789abcdef");  // 16 bytes
-    int fd = seq_open(path("in").c_str(), SEQ_READ, 1);
+    const int fd = open("0123456789abcdef");
     ASSERT_GE(fd, 0);
-    char buf[32] = {};
-    EXPECT_EQ(seq_read(fd, buf, 0), 0) << block;
-    EXPECT_EQ(seq_read(fd, buf, 10), 10) << block;
-    EXPECT_EQ(std::string(buf, 10), "0123456789");
-    EXPECT_EQ(seq_read(fd, buf, 10), 6) << block;
-    EXPECT_EQ(std::string(buf, 6), "abcdef");
-    EXPECT_EQ(seq_read(fd, buf, 10), 0) << block;
+    EXPECT_EQ(seq_buffer.active ? seq_buffer.block_size : 0, std::stoul(block));
+    char buffer[10];
+    EXPECT_EQ(seq_read(fd, buffer, 10), 10) << block;
+    EXPECT_EQ(seq_read(fd, buffer, 10), 6) << block;
+    EXPECT_EQ(std::string(buffer, 6), "abcdef") << block;
+    EXPECT_EQ(seq_read(fd, buffer, 10), 0) << block;
     seq_close(fd);
   }
 }
 
-TEST_F(SeqFileTest, WritesWaitForTheFlushAndKeepEveryByte) {
-  std::string data;
-  for (int i = 0; i < 10000; ++i) data += static_cast<char>(i * 7);
-  for (const char* block : {"1", "8", "4096", "0"}) {
-    setenv("C_SEQ_DEFAULT_BLOCK_SIZE", block, 1);
-    int fd = seq_open(path("out").c_str(), SEQ_WRITE, 1);
-    ASSERT_GE(fd, 0);
-    // Pieces of uneven sizes, some larger than a block.
-    size_t at = 0;
-    for (size_t piece = 1; at < data.size(); piece = piece * 3 % 1000 + 1) {
-      size_t n = std::min(piece, data.size() - at);
-      ASSERT_EQ(seq_write(fd, data.data() + at, n), static_cast<long>(n));
-      at += n;
-    }
-    if (std::string(block) == "4096") {
-      EXPECT_EQ(read("out").size(), 8192u) << "the last block waits for the flush";
-    }
-    EXPECT_EQ(seq_flush(fd), 0);
-    EXPECT_EQ(seq_close(fd), 0);
-    EXPECT_EQ(read("out"), data) << block;
+// Portable prefixes are big-endian (2 bytes, 4 when wide), native ones 4 bytes in machine
+// order. A length of 0 ends the input, a short last record is dropped, and a prefix above the
+// record size R is not read.
+TEST_F(SeqFileTest, RecordReaders) {
+  uint8_t record[17] = {};
+  const uint32_t five = 5;
+  const std::string native(reinterpret_cast<const char*>(&five), 4);
+  const struct {
+    std::string bytes;
+    bool native;
+    int wide;
+    uint32_t max;
+    long first;
+    std::string text;
+  } cases[] = {{std::string("\0\3abc\0\0\0\4more", 13), false, 0, 16, 3, "abc"},
+               {std::string("\0\0\0\2hi\0\0\0\x09short", 15), false, 1, 16, 2, "hi"},
+               {native + "hello" + native + "abc", true, 1, 16, 5, "hello"},
+               {std::string("\0\x09"
+                            "123456789",
+                            11),
+                false, 0, 8, SEQ_RECORD_TOO_LONG, ""}};
+  for (const auto& c : cases) {
+    const int fd = open(c.bytes);
+    memset(record, 0, sizeof record);
+    auto next = [&] {
+      return c.native ? read_native_record(fd, record, 1, c.wide, c.max)
+                      : read_portable_record(fd, record, 1, c.wide, c.max);
+    };
+    EXPECT_EQ(next(), c.first) << c.text;
+    EXPECT_EQ(reinterpret_cast<char*>(record), c.text);  // nothing stored when too long
+    EXPECT_EQ(c.first > 0 ? next() : 0, 0) << c.text;    // then the end
+    seq_close(fd);
   }
 }
 
-TEST_F(SeqFileTest, AFailedBlockWriteIsReported) {
-  setenv("C_SEQ_DEFAULT_BLOCK_SIZE", "4", 1);
-  write("in", "");
-  // A descriptor open for reading only: every block write fails.
-  int fd = seq_open(path("in").c_str(), SEQ_READ, 1);
-  ASSERT_GE(fd, 0);
-  EXPECT_EQ(seq_write(fd, "abcd", 4), 4) << "held in the buffer";
-  EXPECT_EQ(seq_write(fd, "e", 1), -1);
-  EXPECT_EQ(seq_flush(fd), -1);
-  seq_close(fd);
-}
-
-TEST_F(SeqFileTest, PortableReaderTakesBigEndianPrefixes) {
-  // Records of 3 and 0x0102 bytes behind 2-byte prefixes, then a length of 0.
-  std::string big(0x0102, 'z');
-  write("in", std::string("\x00\x03"
-                          "abc"
-                          "\x01\x02",
-                          7) +
-                  big + std::string("\x00\x00xyz", 5));
-  int fd = seq_open(path("in").c_str(), SEQ_READ, 1);
-  uint8_t record[300];
-  EXPECT_EQ(read_portable_record(fd, record, 1, 0, 300), 3);
-  EXPECT_EQ(std::string(reinterpret_cast<char*>(record), 3), "abc");
-  EXPECT_EQ(read_portable_record(fd, record, 1, 0, 300), 0x0102);
-  EXPECT_EQ(std::string(reinterpret_cast<char*>(record), 0x0102), big);
-  EXPECT_EQ(read_portable_record(fd, record, 1, 0, 300), 0) << "length 0 ends the input";
-  seq_close(fd);
-
-  write("in", std::string("\x00\x00\x00\x02hi\x00\x00\x01\x2c", 10) + std::string(100, 'q'));
-  fd = seq_open(path("in").c_str(), SEQ_READ, 1);
-  EXPECT_EQ(read_portable_record(fd, record, 1, 1, 300), 2);
-  EXPECT_EQ(std::string(reinterpret_cast<char*>(record), 2), "hi");
-  EXPECT_EQ(read_portable_record(fd, record, 1, 1, 300), 0) << "300 announced, 100 there";
-  seq_close(fd);
-}
-
-TEST_F(SeqFileTest, NativeReaderTakesFourByteMachineOrderPrefixes) {
-  uint32_t five = 5;
-  std::string bytes(reinterpret_cast<char*>(&five), 4);
-  write("in", bytes + "hello" + bytes + "abc");
-  int fd = seq_open(path("in").c_str(), SEQ_READ, 1);
-  uint8_t record[16];
-  EXPECT_EQ(read_native_record(fd, record, 1, 1, 16), 5) << "wide is ignored";
-  EXPECT_EQ(std::string(reinterpret_cast<char*>(record), 5), "hello");
-  EXPECT_EQ(read_native_record(fd, record, 1, 0, 16), 0) << "partial last record dropped";
-  seq_close(fd);
-}
-
-TEST_F(SeqFileTest, APrefixAboveTheRecordSizeIsNotRead) {
-  write("in", std::string("\x00\x09"
-                          "123456789",
-                          11));
-  int fd = seq_open(path("in").c_str(), SEQ_READ, 1);
-  uint8_t record[9] = {};
-  EXPECT_EQ(read_portable_record(fd, record, 1, 0, 8), SEQ_RECORD_TOO_LONG);
-  EXPECT_EQ(record[0], 0) << "nothing stored";
-  seq_close(fd);
-}
-
-std::string key_value(const char* word) {
-  char area[KEY_VALUE_AREA] = {};
-  copy_key_value(area, word);
-  EXPECT_EQ(area[KEY_VALUE_AREA - 1], '\0');
-  return area;
-}
-
+// A leading quote of either kind is dropped with its partner; a backslash makes the next
+// character literal; at most 250 bytes are kept.
 TEST(KeyValue, QuotesAndBackslashes) {
-  EXPECT_EQ(key_value("ABC"), "ABC");
-  EXPECT_EQ(key_value("'AB C'"), "AB C");
-  EXPECT_EQ(key_value("\"AB'C\""), "AB'C") << "the other quote is kept";
-  EXPECT_EQ(key_value("'AB'CD"), "ABCD");
-  EXPECT_EQ(key_value("A'B"), "A'B") << "a quote inside an unquoted word is kept";
-  EXPECT_EQ(key_value("'A\\'B'"), "A'B");
-  EXPECT_EQ(key_value("A\\\\B\\C"), "A\\BC");
-  EXPECT_EQ(key_value("AB\\"), "AB");
-  EXPECT_EQ(key_value("'"), "");
-  EXPECT_EQ(key_value(std::string(300, 'k').c_str()), std::string(250, 'k'));
+  const std::pair<std::string, std::string> cases[] = {
+      {"ABC", "ABC"},         {"'AB C'", "AB C"},
+      {"\"AB'C\"", "AB'C"},   {"'AB'C'D", "ABC'D"},
+      {"A'B", "A'B"},         {"'A\\'B'", "A'B"},
+      {"A\\\\B\\C", "A\\BC"}, {std::string(300, 'k'), std::string(250, 'k')}};
+  for (const auto& [word, value] : cases) {
+    char area[KEY_VALUE_AREA] = {};
+    copy_key_value(area, word.c_str());
+    EXPECT_EQ(std::string(area, strnlen(area, KEY_VALUE_AREA)), value) << word;
+  }
 }
 
 }  // namespace
