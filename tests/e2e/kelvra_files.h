@@ -42,6 +42,7 @@ struct Layout {
   std::string comment;
   long segment_size = 0;  // K_SEGMENT_SIZE when not 0
   std::string v2_parameters = "1,0", v2_description = "40,1,8,0,N,N,N";
+  std::string collating;  // 256 bytes, or empty for none
 };
 
 // A record of size bytes: an 8-digit key, a 5-digit second field (key % 7), then letters, or
@@ -81,10 +82,13 @@ inline void make(const std::string& name, const Layout& l,
                  const std::vector<std::string>& rewrites = {}) {
   {
     Library library(l.version, l.segment_size);
-    int made = l.version == 2
-                   ? k2_make(name.c_str(), l.v2_parameters.c_str(), l.v2_description.c_str())
-                   : k5_make(name.c_str(), l.comment.c_str(), l.storage.c_str(), l.sizes.c_str(),
-                             l.keys.c_str(), nullptr);
+    int made =
+        l.version == 2
+            ? k2_make(name.c_str(), l.v2_parameters.c_str(), l.v2_description.c_str())
+            : k5_make(name.c_str(), l.comment.c_str(), l.storage.c_str(), l.sizes.c_str(),
+                      l.keys.c_str(),
+                      l.collating.empty() ? nullptr
+                                          : reinterpret_cast<const uint8_t*>(l.collating.data()));
     ASSERT_NE(made, 0) << "make " << name << ": error " << *rt_file_error();
   }
   if (!writes.empty()) edit(name, writes, deletes, rewrites);

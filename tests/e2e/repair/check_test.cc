@@ -75,6 +75,20 @@ TEST_F(Check, SoundFilesGiveNoMessage) {
   }
 }
 
+// A collating table that does not put byte 0 first: the key pass still starts at the lowest
+// key and finds every record.
+TEST_F(Check, CollatingOrderWithoutByteZeroFirst) {
+  std::string table(256, '\0');
+  int place = 0;
+  for (int c : {'Z', 'Y', 'X'}) table[c] = static_cast<char>(place++);
+  for (int c = 0; c < 256; ++c) {
+    if (c != 'Z' && c != 'Y' && c != 'X') table[c] = static_cast<char>(place++);
+  }
+  make(f_, {.sizes = "10,10,2", .keys = "1,0,4,0,1,1,2,4", .collating = table},
+       {"ZZZZ000000", "AAAA000000", "XXXX110000"});
+  EXPECT_EQ(check(), "0 [f:\n][" + kChains + "OK\n]");
+}
+
 // Each damage gives its message on standard error and its status, and the passes after the
 // failing one are not run.
 TEST_F(Check, DamagedFiles) {
