@@ -483,12 +483,13 @@ int tree_erase(KFileState* s, int k, TreePlace at) {
     account(s, -stride);
     return node_write(s, at.leaf, node.data());
   }
-  // The leaf empties: unlink it and take it out of its parent.
+  // The leaf empties: unlink it and take it out of its parent. The path runs through its
+  // entry; a separator equal to it leads right, to this leaf, not to the one before.
   std::vector<uint8_t> first(leaf_entry(sh, node.data(), 0),
                              leaf_entry(sh, node.data(), 0) + sh.entry);
   std::vector<PathStep> path;
   std::vector<uint8_t> leaf;
-  if (!descend(s, k, first.data(), sh.entry, 0, &path, &leaf)) return 0;
+  if (!descend(s, k, first.data(), sh.entry, 1, &path, &leaf)) return 0;
   if (path.back().node != at.leaf) return k_damaged(K_DAMAGE_NODE);
   uint32_t prev = leaf_link(sh, node.data(), 0);
   uint32_t next = leaf_link(sh, node.data(), 1);
