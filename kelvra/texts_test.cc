@@ -1,388 +1,185 @@
-// The texts of k5_make, k2_make and k_make, accepted and refused; k5_info for every code;
-// ki_check_record_size; the version K_VERSION selects; the portable file table.
-#include <fcntl.h>
-#include <stdlib.h>
+// The texts of k5_make, k_make and k2_make, accepted and refused; k5_info for every code;
+// ki_check_record_size; the version K_VERSION selects; k5_remove; the portable file table.
 #include <unistd.h>
 
 #include <cstring>
-#include <string>
-#include <vector>
 
-#include "kelvra/test_format.h"
 #include "kelvra/test_support.h"
-
-namespace {
 
 class TextsTest : public KelvraTest {
  protected:
-  void SetUp() override {
-    KelvraTest::SetUp();
-    unsetenv("K_VERSION");
-    name_ = path("made");
-  }
-
-  // The version a file has on disk, read from its own header bytes; 0 when it is none.
-  int disk_version() { return raw::File(name_).version(); }
-
-  // Makes with k5_make for version v; 1 on success, else 0 with the error code kept.
-  int make(int v, const char* storage, const char* sizes, const char* keys) {
-    rt_config_set("K_VERSION", 0, v);
-    return k5_make(name_.c_str(), "texts", storage, sizes, keys, nullptr);
-  }
-
-  std::string info(KFile* f, int code) {
+  static std::string info(KFile* f, int code) {
     char buf[512];
     memset(buf, '#', sizeof buf);
-    if (!k5_info(f, code, buf)) return "<none>";
-    return buf;
+    return k5_info(f, code, buf) ? buf : "<none>";
   }
-
-  std::string name_;
+  // The format version of name_ and what k5_info says for codes -1, -2, -3, 0 and 1, or
+  // the error.
+  std::string made() {
+    KFile* f = k5_open(name_.c_str(), K_MODE_READ, "0,0,0");
+    if (!f) return "error " + std::to_string(error());
+    std::string out = std::to_string(f->version);
+    for (int code : {-1, -2, -3, 0, 1}) out += "|" + info(f, code);
+    EXPECT_NE(k5_close(f), 0);
+    return out;
+  }
 };
 
+// Each "storage;sizes;keys" text of k5_make, made by k_make in each version, is accepted or
+// refused as its flags for versions 2 to 5 say. A refused make gives code 2 and leaves no
+// file; an accepted one makes a file of that version, as its own header bytes say. k_make
+// takes "V2" to "V5", or K_VERSION when empty, and a comment after the keys; k2_make the
+// record size, the keys (Y/N for duplicates of each alternate key), N, compression,
+// encryption and a comment that may hold commas.
 TEST_F(TextsTest, MakeTextsAcceptedAndRefused) {
-  struct Text {
-    const char* storage;
-    const char* sizes;
-    const char* keys;
-    bool ok[4];  // versions 2, 3, 4, 5
-    const char* what;
-  };
-  const std::vector<Text> texts = {
-      {"1,0,0,0,0", "100,10,1", "1,0,8,0", {1, 1, 1, 1}, "one key"},
-      {"1", "100,100,1", "1,0,8,0", {1, 1, 1, 1}, "storage fields left out"},
-      {"1,0,0,0,0", "100,10,2", "1,0,8,0,2,1,4,10,2,20", {1, 1, 1, 1}, "two keys"},
-      {"1,0,0,0,0", "100,10,1", "01,0,008,0000000000", {1, 1, 1, 1}, "fixed-position key text"},
-      {"1,0,0,0,0", "100,10,1", "1,0,8,92", {1, 1, 1, 1}, "key at the record's end"},
-      {"1,0,0,0,0", "100,10,1", "1,0,8,93", {0, 0, 0, 0}, "key past the record's end"},
-      {"1,0,0,0,0", "100,10,1", "1,0,0,0", {0, 0, 0, 0}, "segment of size 0"},
-      {"1,0,0,0,0", "100,10", "1,0,8,0", {0, 0, 0, 0}, "two record sizes"},
-      {"1,0,0,0,0", "100,10,1,1", "1,0,8,0", {0, 0, 0, 0}, "four record sizes"},
-      {"1,0,0,0,0", "100,10,0", "1,0,8,0", {0, 0, 0, 0}, "no key"},
-      {"1,0,0,0,0", "100,10,121", "1,0,8,0", {0, 0, 0, 0}, "121 keys"},
-      {"1,0,0,0,0", "100,10,2", "1,0,8,0", {0, 0, 0, 0}, "fewer keys than counted"},
-      {"1,0,0,0,0", "100,10,1", "1,0,8,0,1,0,4,8", {0, 0, 0, 0}, "more keys than counted"},
-      {"1,0,0,0,0", "100,10,1", "2,0,8,0", {0, 0, 0, 0}, "fewer segments than counted"},
-      {"1,0,0,0,0", "100,10,1", "1,2,8,0", {0, 0, 0, 0}, "duplicates flag 2"},
-      {"1,0,0,0,0", "100,10,1", "1,0,8,x", {0, 0, 0, 0}, "not a number"},
-      {"1,0,0,0,0", "100,10,1", "1,0,8,,0", {0, 0, 0, 0}, "empty field"},
-      {"1,0,0,0,0", "100,200,1", "1,0,8,0", {0, 0, 0, 0}, "minimum above maximum"},
-      {"1,0,0,0,0", "0,0,1", "1,0,8,0", {0, 0, 0, 0}, "record size 0"},
-      {"1,0,0,0,0", "32767,10,1", "1,0,8,0", {1, 1, 1, 1}, "largest record of versions 2-4"},
-      {"1,0,0,0,0", "32768,10,1", "1,0,8,0", {0, 0, 0, 1}, "32768 bytes"},
-      {"1,0,0,0,0", "67108864,10,1", "1,0,8,0", {0, 0, 0, 1}, "largest record of version 5"},
-      {"1,0,0,0,0", "67108865,10,1", "1,0,8,0", {0, 0, 0, 0}, "record too large"},
-      {"1,0,0,0,0", "100,10,1", "6,0,1,0,1,1,1,2,1,3,1,4,1,5", {1, 1, 1, 1}, "6 segments"},
-      {"1,0,0,0,0", "100,10,1", "7,0,1,0,1,1,1,2,1,3,1,4,1,5,1,6", {0, 0, 1, 1}, "7 segments"},
-      {"1,0,0,0,0",
-       "100,10,1",
-       "16,0,1,0,1,1,1,2,1,3,1,4,1,5,1,6,1,7,1,8,1,9,1,10,1,11,1,12,1,13,1,14,1,15",
-       {0, 0, 1, 1},
-       "16 segments"},
-      {"1,0,0,0,0",
-       "100,10,1",
-       "17,0,1,0,1,1,1,2,1,3,1,4,1,5,1,6,1,7,1,8,1,9,1,10,1,11,1,12,1,13,1,14,1,15,1,16",
-       {0, 0, 0, 0},
-       "17 segments"},
-      {"2,0,0,0,0", "100,10,1", "1,0,8,0", {1, 1, 1, 1}, "blocking factor 2"},
-      {"3,0,0,0,0", "100,10,1", "1,0,8,0", {0, 0, 0, 1}, "blocking factor 3"},
-      {"16,0,0,0,0", "100,10,1", "1,0,8,0", {0, 0, 0, 1}, "blocking factor 16"},
-      {"17,0,0,0,0", "100,10,1", "1,0,8,0", {0, 0, 0, 0}, "blocking factor 17"},
-      {"1,0,0,101,0", "100,10,1", "1,0,8,0", {0, 0, 0, 0}, "compression factor 101"},
-      {"1,0,0,100,1", "100,10,1", "1,0,8,0", {1, 1, 1, 1}, "compression 100, encrypted"},
-      {"1,0,0,0,2", "100,10,1", "1,0,8,0", {0, 0, 0, 0}, "encryption flag 2"},
-      // Three entries of a key must fit a node: 250-byte keys need 1024-byte blocks.
-      {"1,0,0,0,0", "300,300,1", "1,0,250,0", {0, 0, 0, 0}, "key too long for the block"},
-      {"2,0,0,0,0", "300,300,1", "1,0,250,0", {1, 1, 1, 1}, "250-byte key in 1024 bytes"},
-      {"2,0,0,0,0", "300,300,1", "1,1,250,0", {1, 1, 1, 1}, "with a serial number"},
-      {"1,0,0,0,0", "300,300,1", "1,0,161,0", {1, 1, 1, 1}, "161-byte key in 512 bytes"},
-      {"1,0,0,0,0", "300,300,1", "1,0,163,0", {1, 1, 0, 0}, "163 bytes and a 6-byte address"},
-      {"1,0,0,0,0", "300,300,1", "1,1,159,0", {1, 1, 0, 0}, "159 bytes and a serial number"},
-      {"0,0,0,0,0", "300,300,1", "1,0,250,0", {1, 1, 1, 1}, "blocking chosen for the key"},
-      {"2,0,0,0,0", "300,300,1", "2,0,200,0,51,200", {0, 0, 0, 0}, "key of 251 bytes"},
-  };
-  for (const Text& t : texts) {
+  const std::vector<std::string> texts = {
+      "1,0,0,0,0;100,10,1;1,0,8,0 1111", "1;100,10,1;01,0,008,0000000000 1111",
+      "1;100,10,1;1,0,8,92 1111", "1;100,10,1;1,0,8,93 0000", "1;100,10,1;1,0,0,0 0000",
+      "1;100,10;1,0,8,0 0000", "1;100,10,1,1;1,0,8,0 0000", "1;100,10,0;1,0,8,0 0000",
+      "1;100,10,121;1,0,8,0 0000", "1;100,10,2;1,0,8,0 0000", "1;100,10,1;1,0,8,0,1,0,4,8 0000",
+      "1;100,10,1;2,0,8,0 0000", "1;100,10,1;1,2,8,0 0000", "1;100,10,1;1,0,8,x 0000",
+      "1;100,10,1;1,0,8,,0 0000", "1;100,200,1;1,0,8,0 0000", "1;0,0,1;1,0,8,0 0000",
+      "1;32767,10,1;1,0,8,0 1111", "1;32768,10,1;1,0,8,0 0001", "1;67108864,10,1;1,0,8,0 0001",
+      "1;67108865,10,1;1,0,8,0 0000", "1;100,10,1;6,0,1,0,1,1,1,2,1,3,1,4,1,5 1111",
+      "1;100,10,1;7,0,1,0,1,1,1,2,1,3,1,4,1,5,1,6 0011",
+      "1;100,10,1;17,0,1,0,1,1,1,2,1,3,1,4,1,5,1,6,1,7,1,8,1,9,1,1,1,1,1,1,1,1,1,1,1,1,1,1 0000",
+      "2;100,10,1;1,0,8,0 1111", "3;100,10,1;1,0,8,0 0001", "16;100,10,1;1,0,8,0 0001",
+      "17;100,10,1;1,0,8,0 0000", "1,0,0,101,0;100,10,1;1,0,8,0 0000",
+      "1,0,0,100,1;100,10,1;1,0,8,0 1111", "1,0,0,0,2;100,10,1;1,0,8,0 0000",
+      // Three entries of a key must fit a node, with its address and serial number.
+      "1;300,300,1;1,0,250,0 0000", "2;300,300,1;1,1,250,0 1111", "1;300,300,1;1,0,161,0 1111",
+      "1;300,300,1;1,0,163,0 1100", "1;300,300,1;1,1,159,0 1100", "0;300,300,1;1,0,250,0 1111",
+      "2;300,300,1;2,0,200,0,51,200 0000"};
+  for (const std::string& t : texts) {
     for (int v = 2; v <= 5; v++) {
-      SCOPED_TRACE(std::string(t.what) + ", version " + std::to_string(v));
+      const bool ok = t[t.size() - 5 + size_t(v) - 1] == '1';
       unlink(name_.c_str());
-      int ok = make(v, t.storage, t.sizes, t.keys);
-      EXPECT_EQ(ok != 0, t.ok[v - 2]) << error() << "/" << error2();
-      if (!ok) {
-        EXPECT_EQ(error(), 2);
-        EXPECT_FALSE(raw::exists(name_)) << "a refused make leaves no file";
-        continue;
-      }
-      EXPECT_EQ(disk_version(), v);
-      KFile* f = k5_open(name_.c_str(), K_MODE_READ, "0,0,0");
-      ASSERT_NE(f, nullptr) << error() << "/" << error2();
-      EXPECT_EQ(f->version, v);
-      EXPECT_NE(k5_close(f), 0);
+      EXPECT_EQ(k_make(name_.c_str(), t.substr(0, t.size() - 5).c_str(),
+                       ("V" + std::to_string(v)).c_str()) != 0,
+                ok)
+          << t << " in version " << v;
+      EXPECT_EQ(ok ? raw::File(name_).version : error(), ok ? v : 2) << t;
+      EXPECT_EQ(made().substr(0, 2), ok ? std::to_string(v) + "|" : "er") << t;
     }
-  }
-}
-
-TEST_F(TextsTest, InfoForEveryCode) {
-  uint8_t table[256];
-  for (int c = 0; c < 256; c++) table[c] = static_cast<uint8_t>((c * 7 + 3) % 256);
-  std::string keys = "1,0,10,0,2,1,4,20,3,8,16,0";
-  for (int s = 0; s < 16; s++) keys += ",1," + std::to_string(40 + s);
-  for (int v = 2; v <= 5; v++) {
-    SCOPED_TRACE("version " + std::to_string(v));
-    rt_config_set("K_VERSION", 0, v);
-    bool wide = v >= 4;  // 16 segments need version 4 or later
-    ASSERT_NE(
-        k5_make(name_.c_str(), "thirty characters of comment!!", "2,7,9,35,1", "400,120,3",
-                wide ? keys.c_str() : "1,0,10,0,2,1,4,20,3,8,1,0,6,100", v == 3 ? table : nullptr),
-        0)
-        << error() << "/" << error2();
-    KFile* f = k5_open(name_.c_str(), K_MODE_WRITE, "0,0,0");
-    ASSERT_NE(f, nullptr);
-    std::string rec(400, 'r');
-    for (int i = 0; i < 3; i++) {
-      rec[0] = static_cast<char>('a' + i);
-      rec[40] = rec[100] = static_cast<char>('k' + i);
-      ASSERT_NE(k5_write(f, rec.data(), 400), 0) << error() << "/" << error2();
-    }
-    EXPECT_EQ(info(f, -1), "400,120,3");
-    EXPECT_EQ(info(f, -2), "2,7,9,35,1");
-    EXPECT_EQ(info(f, -3), "thirty characters of comment!!");
-    EXPECT_EQ(info(f, -4), "3");
-    // The collating table only where the file has one.
-    char table_out[256];
-    memset(table_out, 0, sizeof table_out);
-    if (v == 3) {
-      EXPECT_NE(k5_info(f, -5, table_out), 0);
-      EXPECT_EQ(memcmp(table_out, table, 256), 0);
-    } else {
-      EXPECT_EQ(k5_info(f, -5, table_out), 0);
-    }
-    // Key texts at fixed positions: 4 + 15 characters per segment.
-    EXPECT_EQ(info(f, 0), "01,0,010,0000000000");
-    std::string k1 = info(f, 1);
-    EXPECT_EQ(k1.size(), 34u);
-    EXPECT_EQ(k1.substr(0, 5), "02,1,");
-    unsigned size = 0, offset = 0;
-    EXPECT_EQ(sscanf(k1.c_str() + 5, "%u,%u", &size, &offset), 2);
-    EXPECT_EQ(size, 4u);
-    EXPECT_EQ(offset, 20u);
-    EXPECT_EQ(sscanf(k1.c_str() + 5 + 15, "%u,%u", &size, &offset), 2);
-    EXPECT_EQ(size, 3u);
-    EXPECT_EQ(offset, 8u);
-    std::string k2 = info(f, 2);
-    if (wide) {
-      EXPECT_EQ(k2.size(), 244u);
-      EXPECT_EQ(k2.substr(0, 4), "16,0");
-      EXPECT_EQ(sscanf(k2.c_str() + 5 + 15 * 15, "%u,%u", &size, &offset), 2);
-      EXPECT_EQ(size, 1u);
-      EXPECT_EQ(offset, 55u);
-    } else {
-      EXPECT_EQ(k2, "01,0,006,0000000100");
-    }
-    // No key 3 and nothing beyond; no code below -5.
-    for (int code : {3, 4, 50, 119, 120}) EXPECT_EQ(info(f, code), "<none>") << code;
-    EXPECT_EQ(info(f, -6), "<none>");
-    // The joined key texts make the same file again.
-    std::string joined = info(f, 0) + "," + k1 + "," + k2;
-    EXPECT_NE(k5_close(f), 0);
-    std::string copy = path("copy");
-    ASSERT_NE(k5_make(copy.c_str(), "copy", "2,7,9,35,1", "400,120,3", joined.c_str(), nullptr), 0)
-        << joined;
-    f = k5_open(copy.c_str(), K_MODE_READ, "0,0,0");
-    ASSERT_NE(f, nullptr);
-    EXPECT_EQ(info(f, 1), k1);
-    EXPECT_EQ(info(f, 2), k2);
-    EXPECT_EQ(info(f, -4), "0");
-    EXPECT_NE(k5_close(f), 0);
-  }
-  // A comment beyond 30 characters keeps its first 30.
-  ASSERT_NE(k5_make(name_.c_str(), "0123456789012345678901234567890123456789", "1", "20,20,1",
-                    "1,0,8,0", nullptr),
-            0);
-  KFile* c = k5_open(name_.c_str(), K_MODE_READ, "0,0,0");
-  ASSERT_NE(c, nullptr);
-  EXPECT_EQ(info(c, -3), "012345678901234567890123456789");
-  EXPECT_NE(k5_close(c), 0);
-  // No name, no file.
-  EXPECT_EQ(k5_make("", "", "1", "20,20,1", "1,0,8,0", nullptr), 0);
-  EXPECT_EQ(error(), 2);
-  EXPECT_EQ(k5_open("", K_MODE_READ, "0,0,0"), nullptr);
-  EXPECT_EQ(error(), 2);
-  EXPECT_EQ(k5_open(path("nothing").c_str(), K_MODE_READ, "0,0,0"), nullptr);
-  EXPECT_EQ(error(), 15);
-  // A file of 120 keys: key 119 is the last one.
-  std::string many;
-  for (int k = 0; k < 120; k++) many += std::string(k ? "," : "") + "1,0,2," + std::to_string(k);
-  rt_config_set("K_VERSION", 0, 5);
-  ASSERT_NE(k5_make(name_.c_str(), "", "1,0,0,0,0", "200,200,120", many.c_str(), nullptr), 0)
-      << error() << "/" << error2();
-  KFile* f = k5_open(name_.c_str(), K_MODE_READ, "0,0,0");
-  ASSERT_NE(f, nullptr);
-  EXPECT_EQ(info(f, 119), "01,0,002,0000000119");
-  EXPECT_EQ(info(f, 120), "<none>");
-  EXPECT_EQ(f->key_count, 120);
-  EXPECT_NE(k5_close(f), 0);
-}
-
-TEST_F(TextsTest, OldFormatAndGenericMakes) {
-  // k2_make: record size, keys; size and offset per key, Y/N for each alternate key; N;
-  // compression; encryption; then the comment, commas and all.
-  ASSERT_NE(k2_make(name_.c_str(), "2,4", "80,2,8,0,10,8,Y,N,Y,N,a comment, with commas"), 0)
-      << error() << "/" << error2();
-  EXPECT_EQ(disk_version(), 2);
-  KFile* f = k5_open(name_.c_str(), K_MODE_READ, "0,0,0");
-  ASSERT_NE(f, nullptr);
-  EXPECT_EQ(info(f, -1), "80,80,2");
-  EXPECT_EQ(info(f, -2), "2,4,0,1,0");
-  EXPECT_EQ(info(f, -3), "a comment, with commas");
-  EXPECT_EQ(info(f, 0), "01,0,008,0000000000");
-  EXPECT_EQ(info(f, 1), "01,1,010,0000000008");
-  EXPECT_NE(k5_close(f), 0);
-  // K_VERSION does not matter to k2_make.
-  rt_config_set("K_VERSION", 0, 4);
-  ASSERT_NE(k2_make(name_.c_str(), "1,0", "40,1,8,0,N,N,Y"), 0) << error() << "/" << error2();
-  EXPECT_EQ(disk_version(), 2);
-  f = k5_open(name_.c_str(), K_MODE_READ, "0,0,0");
-  ASSERT_NE(f, nullptr);
-  EXPECT_EQ(info(f, -2), "1,0,0,0,1");
-  EXPECT_EQ(info(f, -3), "");
-  EXPECT_NE(k5_close(f), 0);
-  for (const char* bad : {"40,1,8,0,N,N", "40,1,8,0,N,N,X", "40,0,N,N,N", "40,2,8,0,4,8,N,N,N",
-                          "40,1,8,40,N,N,N", "", "40"}) {
-    unlink(name_.c_str());
-    EXPECT_EQ(k2_make(name_.c_str(), "1,0", bad), 0) << bad;
-    EXPECT_EQ(error(), 2) << bad;
-    EXPECT_FALSE(raw::exists(name_)) << bad;
-  }
-  EXPECT_EQ(k2_make(name_.c_str(), "1", "40,1,8,0,N,N,N"), 0);
-  EXPECT_EQ(error(), 2);
-  EXPECT_EQ(k2_make(name_.c_str(), "3,0", "40,1,8,0,N,N,N"), 0) << "blocking factor 3";
-  EXPECT_EQ(error(), 2);
-
-  // k_make: "V2" to "V5" or empty (K_VERSION) and "storage;sizes;keys[;comment]".
-  for (int v = 2; v <= 5; v++) {
-    std::string param = "V" + std::to_string(v);
-    ASSERT_NE(k_make(name_.c_str(), "1,0,0,0,0;50,50,1;1,0,5,0;made generically", param.c_str()), 0)
-        << param << ": " << error() << "/" << error2();
-    EXPECT_EQ(disk_version(), v);
-    f = k5_open(name_.c_str(), K_MODE_READ, "0,0,0");
-    ASSERT_NE(f, nullptr);
-    EXPECT_EQ(info(f, -3), "made generically");
-    EXPECT_EQ(info(f, -1), "50,50,1");
-    EXPECT_NE(k5_close(f), 0);
   }
   rt_config_set("K_VERSION", 0, 3);
-  ASSERT_NE(k_make(name_.c_str(), "1,0,0,0,0;50,50,1;1,0,5,0", ""), 0);
-  EXPECT_EQ(disk_version(), 3);
-  for (auto [description, param] :
-       std::vector<std::pair<const char*, const char*>>{{"1,0,0,0,0;50,50,1;1,0,5,0", "V6"},
-                                                        {"1,0,0,0,0;50,50,1;1,0,5,0", "V1"},
-                                                        {"1,0,0,0,0;50,50,1;1,0,5,0", "X"},
-                                                        {"1,0,0,0,0;50,50,1", "V5"},
-                                                        {"1,0,0,0,0;50,50,1;1,0,5,60", "V5"},
-                                                        {"", "V5"}}) {
+  ASSERT_NE(k_make(name_.c_str(), "1;50,50,1;1,0,5,0;generic", ""), 0);
+  EXPECT_EQ(made(), "3|50,50,1|1,0,0,0,0|generic|01,0,005,0000000000|<none>");
+  ASSERT_NE(k2_make(name_.c_str(), "2,4", "80,2,8,0,10,8,Y,N,Y,N,a comment, with commas"), 0);
+  EXPECT_EQ(made(),
+            "2|80,80,2|2,4,0,1,0|a comment, with commas|01,0,008,0000000000|01,1,010,0000000008");
+  ASSERT_NE(k2_make(name_.c_str(), "1,0", "40,1,8,0,N,N,Y"), 0);
+  EXPECT_EQ(made(), "2|40,40,1|1,0,0,0,1||01,0,008,0000000000|<none>");
+  for (const std::string bad :
+       {"V6|1;50,50,1;1,0,5,0", "V1|1;50,50,1;1,0,5,0", "X|1;50,50,1;1,0,5,0", "V5|1;50,50,1",
+        "V5|1;50,50,1;1,0,5,60", "V5|", "1,0|40,1,8,0,N,N", "1,0|40,1,8,0,N,N,X", "1,0|40,0,N,N,N",
+        "1,0|40", "1,0|40,2,8,0,4,8,N,N,N", "1,0|40,1,8,40,N,N,N", "1,0|", "1|40,1,8,0,N,N,N",
+        "3,0|40,1,8,0,N,N,N"}) {  // parameters|text of k_make ("V..."), else of k2_make
     unlink(name_.c_str());
-    EXPECT_EQ(k_make(name_.c_str(), description, param), 0) << description << " " << param;
-    EXPECT_EQ(error(), 2);
-    EXPECT_FALSE(raw::exists(name_));
+    const std::string param = bad.substr(0, bad.find('|')), text = bad.substr(bad.find('|') + 1);
+    int ok = bad[0] == 'V' || bad[0] == 'X' ? k_make(name_.c_str(), text.c_str(), param.c_str())
+                                            : k2_make(name_.c_str(), param.c_str(), text.c_str());
+    EXPECT_TRUE(!ok && error() == 2 && !raw::exists(name_)) << bad;
   }
 }
 
-TEST_F(TextsTest, VersionChosenByConfiguration) {
-  auto made = [&]() {
-    EXPECT_NE(k5_make(name_.c_str(), "", "1,0,0,0,0", "50,50,1", "1,0,5,0", nullptr), 0);
-    return disk_version();
-  };
-  EXPECT_EQ(made(), 5) << "K_VERSION not set";
-  for (auto [value, version] : std::vector<std::pair<long, int>>{
-           {0, 5}, {1, 5}, {2, 2}, {3, 3}, {4, 4}, {5, 5}, {6, 5}, {99, 5}, {-3, 5}}) {
-    rt_config_set("K_VERSION", 0, value);
-    EXPECT_EQ(made(), version) << "K_VERSION " << value;
-  }
-  // From the environment as well.
-  rt_config_reset();
-  setenv("K_VERSION", "3", 1);
-  EXPECT_EQ(made(), 3);
-  unsetenv("K_VERSION");
-}
-
-TEST_F(TextsTest, RecordSizeLimits) {
-  struct Limit {
-    int version;
-    uint32_t size;
-    uint32_t want;
-  };
-  for (const Limit& l : std::vector<Limit>{{2, 0, 4},
-                                           {3, 0, 4},
-                                           {4, 0, 6},
-                                           {5, 0, 0},
-                                           {2, 1, 1},
-                                           {2, 32767, 32767},
-                                           {2, 32768, 32767},
-                                           {3, 40000, 32767},
-                                           {4, 0xFFFFFFFFu, 32767},
-                                           {4, 500, 500},
-                                           {5, 32768, 32768},
-                                           {5, 67108864, 67108864},
-                                           {5, 67108865, 67108864},
-                                           {5, 0xFFFFFFFFu, 67108864}}) {
-    EXPECT_EQ(ki_check_record_size(l.version, l.size), l.want)
-        << "version " << l.version << ", size " << l.size;
-  }
-}
-
-TEST_F(TextsTest, PortableFileTable) {
-  std::string file = path("plain.txt");
-  int h = f_open(file.c_str(), 0);
-  EXPECT_LT(h, 0) << "a missing file";
-  EXPECT_EQ(error(), 15);
-  // 513 creates the file for writing.
-  h = f_open(file.c_str(), 513);
-  ASSERT_GE(h, 0);
-  ASSERT_LT(h, K_FILE_TABLE_SIZE);
-  int fd = Cfiles[h];
-  EXPECT_GE(fd, 0);
-  EXPECT_EQ(f_okay(h, 0), fd);
-  EXPECT_EQ(write(f_okay(h, 0), "hello", 5), 5);
-  int other = f_open(file.c_str(), 0);
-  ASSERT_GE(other, 0);
-  EXPECT_NE(other, h) << "two open handles are two entries";
-  f_release(other);
-  EXPECT_EQ(f_close(other), 0);
-  EXPECT_EQ(Cfiles[other], -1);
-  EXPECT_EQ(f_close(h), 0);
-  EXPECT_EQ(Cfiles[h], -1);
-  EXPECT_EQ(f_okay(h, 0), -1) << "a closed handle";
-  EXPECT_LT(f_close(h), 0) << "closed twice";
-  EXPECT_EQ(f_okay(-1, 0), -1);
-  EXPECT_EQ(f_okay(K_FILE_TABLE_SIZE, 0), -1);
-  EXPECT_EQ(raw::slurp(file), (std::vector<uint8_t>{'h', 'e', 'l', 'l', 'o'}));
-  // Mode 0 reads what is there; 513 empties an existing file.
-  h = f_open(file.c_str(), 0);
-  ASSERT_GE(h, 0);
-  char buf[8] = {};
-  EXPECT_EQ(rt_fd_read(Cfiles[h], buf, 8), 5);
-  EXPECT_STREQ(buf, "hello");
-  EXPECT_EQ(rt_fd_length(Cfiles[h]), 5);
-  EXPECT_EQ(f_close(h), 0);
-  h = f_open(file.c_str(), 513);
-  ASSERT_GE(h, 0);
-  EXPECT_EQ(f_close(h), 0);
-  EXPECT_EQ(raw::file_size(file), 0);
-  // The table fills up and empties again.
-  std::vector<int> handles;
-  for (int i = 0; i < K_FILE_TABLE_SIZE + 1; i++) {
-    int x = f_open(file.c_str(), 0);
-    if (x < 0) {
-      EXPECT_EQ(error(), 3) << "a full table";
-      break;
+// k5_info for each code from -5 to 120, in each version: sizes, storage, comment (its first
+// 30 characters), record count, collating table and the fixed-position key texts, which make
+// the same keys again. No name, no file.
+TEST_F(TextsTest, InfoForEveryCode) {
+  uint8_t table[256];
+  for (int c = 0; c < 256; c++) table[c] = uint8_t(c * 7 + 3);
+  for (int v = 2; v <= 5; v++) {
+    rt_config_set("K_VERSION", 0, v);
+    const char* keys = "01,0,010,0000000000,02,1,004,0000000020,003,0000000008,01,0,006,0000000100";
+    ASSERT_NE(k5_make(name_.c_str(), "thirty characters of comment!! and more", "2,7,9,35,1",
+                      "400,120,3", keys, v == 3 ? table : nullptr),
+              0);
+    KFile* f = k5_open(name_.c_str(), K_MODE_WRITE, "0,0,0");
+    ASSERT_NE(f, nullptr);
+    for (char c : {'k', 'l', 'm'}) {
+      std::string r = rec(c, 400);
+      r[100] = c;  // unique keys 2
+      ASSERT_NE(k5_write(f, r.data(), 400), 0) << error();
     }
-    handles.push_back(x);
+    EXPECT_EQ(info(f, -1) + " " + info(f, -2) + " " + info(f, -3) + " " + info(f, -4),
+              "400,120,3 2,7,9,35,1 thirty characters of comment!! 3");
+    char got[256];
+    EXPECT_EQ(k5_info(f, -5, got) && !memcmp(got, table, 256), v == 3) << "collating table";
+    EXPECT_EQ(info(f, 0) + "," + info(f, 1) + "," + info(f, 2), keys);
+    for (int code = 3; code <= 120; code++) EXPECT_EQ(info(f, code), "<none>") << code;
+    EXPECT_NE(k5_close(f), 0);
   }
-  EXPECT_LE(handles.size(), static_cast<size_t>(K_FILE_TABLE_SIZE));
-  for (int x : handles) EXPECT_EQ(f_close(x), 0);
-  h = f_open(file.c_str(), 0);
-  EXPECT_GE(h, 0);
-  EXPECT_EQ(f_close(h), 0);
+  EXPECT_TRUE(!k5_make("", "", "1", "20,20,1", "1,0,8,0", nullptr) && error() == 2);
 }
 
-}  // namespace
+// K_VERSION chooses the version k5_make makes: 2 to 5, else 5. ki_check_record_size: the
+// largest record a version allows, and with size 0 the data bytes of a chain link.
+TEST_F(TextsTest, VersionsAndRecordSizes) {
+  for (long value : {-1L, 0L, 1L, 2L, 3L, 4L, 5L, 6L, 99L, -3L}) {
+    if (value != -1) rt_config_set("K_VERSION", 0, value);  // -1: not set
+    EXPECT_NE(k5_make(name_.c_str(), "", "1", "50,50,1", "1,0,5,0", nullptr), 0);
+    EXPECT_EQ(raw::File(name_).version, value >= 2 && value <= 5 ? value : 5) << value;
+  }
+  const uint32_t big = 67108864, all = 0xFFFFFFFFu,
+                 limits[] = {2, 0,       4,     3, 0,     4,     4, 0,     6,     5, 0,     0,
+                             2, 1,       1,     2, 32767, 32767, 2, 32768, 32767, 3, 40000, 32767,
+                             4, all,     32767, 4, 500,   500,   5, 32768, 32768, 5, big,   big,
+                             5, big + 1, big,   5, all,   big};
+  for (size_t i = 0; i < std::size(limits); i += 3)  // version, size, limit
+    EXPECT_EQ(ki_check_record_size(int(limits[i]), limits[i + 1]), limits[i + 2]) << i / 3;
+}
+
+// k5_make over a segmented file and k5_remove take every segment of it, k5_remove also
+// with an index segment missing under k_open_no_index; removing or opening what is not there
+// gives 15. A segment is made large enough for the header, the dictionary and the largest
+// record, and a record never runs past the end of its segment.
+TEST_F(TextsTest, RemoveTakesEverySegment) {
+  std::vector<std::string> recs;
+  for (int i = 0; i < 150; i++) recs.push_back(rec(i, 200));
+  rt_config_set("K_SEGMENT_SIZE", 0, 4096);
+  auto none_from = [&](int data, int index) {
+    for (int s = 0; s < 100; s++)
+      EXPECT_FALSE((s >= data && raw::exists(raw::data_path(name_, s))) ||
+                   (s >= index && raw::exists(raw::index_path(name_, s))))
+          << s;
+  };
+  ASSERT_NO_FATAL_FAILURE(make(5, "1", "200,100,3", recs));
+  ASSERT_TRUE(raw::exists(raw::data_path(name_, 2)) && raw::exists(raw::index_path(name_, 1)));
+  ASSERT_NO_FATAL_FAILURE(make(4, "1", "9000,9000,3", {std::string(9000, 'q')}));
+  none_from(1, 1);
+  raw::File big(name_);
+  EXPECT_GE(big.segment_size, 512 + big.field(60) + 4 + 9000);
+  ASSERT_NO_FATAL_FAILURE(make(3, "1", "200,100,3", {}));
+  none_from(1, 0);
+  ASSERT_NO_FATAL_FAILURE(make(5, "1", "200,100,3", recs));
+  for (const raw::Record& r : raw::File(name_).walk()) EXPECT_LE(r.after.offset, 4096u);
+  ASSERT_TRUE(raw::exists(raw::data_path(name_, 2)) && !unlink(raw::index_path(name_, 1).c_str()));
+  k_open_no_index = 1;
+  EXPECT_NE(k5_remove(name_.c_str()), 0) << error();
+  none_from(0, 0);
+  EXPECT_TRUE(!k5_remove(name_.c_str()) && error() == 15 && open_error() == 1500);
+}
+
+// f_open gives handles of the table whose entries hold the descriptors: 0 reads, 513
+// creates or empties; closed entries are -1 and refused; a full table gives code 3.
+TEST_F(TextsTest, PortableFileTable) {
+  std::string file = dir_ + "/plain.txt";
+  EXPECT_TRUE(f_open(file.c_str(), 0) < 0 && error() == 15);
+  int h = f_open(file.c_str(), 513);
+  ASSERT_TRUE(h >= 0 && h < K_FILE_TABLE_SIZE && Cfiles[h] >= 0 && f_okay(h, 0) == Cfiles[h]);
+  EXPECT_EQ(write(f_okay(h, 0), "hello", 5), 5);
+  EXPECT_EQ(f_close(h), 0);
+  EXPECT_TRUE(Cfiles[h] == -1 && f_okay(h, 0) == -1 && f_close(h) < 0) << "a closed handle";
+  ASSERT_GE(h = f_open(file.c_str(), 0), 0);
+  char buf[8] = {};
+  EXPECT_TRUE(rt_fd_read(Cfiles[h], buf, 8) == 5 && !strcmp(buf, "hello") && !f_close(h));
+  ASSERT_GE(h = f_open(file.c_str(), 513), 0);
+  EXPECT_TRUE(!f_close(h) && raw::file_size(file) == 0) << "emptied";
+  std::vector<int> handles;
+  while (handles.size() <= K_FILE_TABLE_SIZE && (h = f_open(file.c_str(), 0)) >= 0)
+    handles.push_back(h);
+  EXPECT_EQ(error(), 3) << "a full table";
+  for (int x : handles) EXPECT_EQ(f_close(x), 0);
+  EXPECT_TRUE((h = f_open(file.c_str(), 0)) >= 0 && !f_close(h));
+}
