@@ -28,6 +28,7 @@ KProgressCallback g_progress = nullptr;
 // and the record address (offset and segment, big-endian).
 constexpr int kSeqBytes = 4;
 constexpr int kAddressBytes = 6;
+constexpr uint64_t kReserveLimit = uint64_t(256) << 20;  // item room reserved at the start
 
 struct KeyItems {
   int key_bytes = 0;  // sort on key and sequence
@@ -71,7 +72,7 @@ int spill(KFileState* s) {
     std::string path = run_name(s, static_cast<int>(k), b->runs_made++);
     if (!write_run(path, ki.items.data(), n, ki.stride)) return 0;
     ki.runs.push_back(path);
-    std::vector<uint8_t>().swap(ki.items);
+    ki.items.clear();  // the room stays for the next batch
   }
   b->memory = 0;
   return 1;
@@ -348,11 +349,18 @@ int bulk_begin(KFileState* s) {
   b->first_seq = s->header.serial + 1;
   b->limit = sort_memory();
   b->keys.resize(static_cast<size_t>(s->dict.key_count));
+  uint64_t record_bytes = 0;  // item bytes one record adds over all keys
   for (int k = 0; k < s->dict.key_count; k++) {
     KeyItems& ki = b->keys[static_cast<size_t>(k)];
     ki.key_bytes = s->dict.keys[k].length + kSeqBytes;
     ki.stride = ki.key_bytes + kAddressBytes;
+    record_bytes += static_cast<uint64_t>(ki.stride);
   }
+  // Room for the items of one batch up to the sort memory (bounded, so that a huge setting
+  // does not reserve address space it may never use): the items are then never moved.
+  uint64_t batch =
+      std::min<uint64_t>(b->limit, kReserveLimit) / std::max<uint64_t>(record_bytes, 1);
+  for (KeyItems& ki : b->keys) ki.items.reserve((batch + 1) * static_cast<uint64_t>(ki.stride));
   s->bulk = b;
   return 1;
 }

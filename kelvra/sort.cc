@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <memory>
 
 #include "kelvra/errors.h"
 
@@ -152,9 +153,10 @@ int lsd_sort(uint8_t* base, size_t n, int stride, int key_bytes) {
   }
   if (varying.size() > kMaxPasses) return 0;
   if (varying.empty()) return 1;
-  std::vector<uint8_t> other(n * s);
+  // Every byte of the other buffer is written before it is read: it need not be zeroed.
+  std::unique_ptr<uint8_t[]> other = std::make_unique_for_overwrite<uint8_t[]>(n * s);
   uint8_t* from = base;
-  uint8_t* to = other.data();
+  uint8_t* to = other.get();
   for (size_t v = varying.size(); v-- > 0;) {
     int p = varying[v];
     size_t start[256];
