@@ -3,7 +3,6 @@
 // in this process, as ixkit runs it; each figure is the median of the runs.
 //
 //   check_bench [--records N] [--runs R] [--dir DIR]
-#include <fcntl.h>
 #include <unistd.h>
 
 #include "bench/workload.h"
@@ -19,15 +18,12 @@ namespace {
 
 // Reads every data and index segment of the file once; returns the bytes read.
 uint64_t read_all_segments(const std::string& name) {
-  static char buffer[1 << 20];
   uint64_t total = 0;
   for (int code : {K_SEGMENT_DATA, K_SEGMENT_INDEX}) {
     for (int n = 0;; n++) {
-      int fd = open(ki_segment_name(name.c_str(), code, n), O_RDONLY);
-      if (fd < 0) break;
-      ssize_t got;
-      while ((got = read(fd, buffer, sizeof buffer)) > 0) total += static_cast<uint64_t>(got);
-      close(fd);
+      const char* segment = ki_segment_name(name.c_str(), code, n);
+      if (access(segment, F_OK) != 0) break;
+      total += bench::read_once(segment);
     }
   }
   return total;

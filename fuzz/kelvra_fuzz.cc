@@ -1,30 +1,14 @@
-// libFuzzer target: the Kelvra library on damaged files. The input is a file's bytes: four
-// bytes give the length of data segment 0, the rest is index segment 0. Every open, read,
+// libFuzzer target: the Kelvra library on damaged files laid out as fuzz/fuzz_files.h says;
+// the fourth byte chooses the open flags and whether to change the file. Every open, read,
 // walk and change must end with a result code, never with a crash, a hang or a sanitizer
 // report.
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <string>
 #include <vector>
 
-#include "ixkit/libs/kelvra5.h"
-#include "ixkit/libs/rtcore.h"
+#include "fuzz/fuzz_files.h"
 
 namespace {
-
-std::string g_dir;
-
-void put_file(const std::string& path, const uint8_t* p, size_t n) {
-  int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-  if (fd < 0) abort();
-  if (n && write(fd, p, n) != static_cast<ssize_t>(n)) abort();
-  close(fd);
-}
 
 // Reads every key forwards and backwards, a bounded number of records each way.
 void read_all(KFile* f) {
@@ -49,28 +33,14 @@ void read_all(KFile* f) {
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  char tmpl[] = "/tmp/kelvra_fuzz.XXXXXX";
-  if (!mkdtemp(tmpl)) abort();
-  g_dir = tmpl;
-  if (chdir(tmpl) != 0) abort();
-  rt_init(-1, nullptr, nullptr);
-  FILE* null = fopen("/dev/null", "w");
-  rt_set_stdio(stdin, null, null);
-  k5_init_cfg();
-  k5_init();
+  fuzz::start("kelvra_fuzz");
   return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  if (size < 5) return 0;
-  uint32_t data_size = static_cast<uint32_t>(data[0]) << 16 | data[1] << 8 | data[2];
-  int flags = data[3];
-  data += 4;
-  size -= 4;
-  if (data_size > size) data_size = static_cast<uint32_t>(size);
-  std::string name = g_dir + "/f";
-  put_file(name, data, data_size);
-  put_file(name + ".x0", data + data_size, size - data_size);
+  int flags = 0;
+  std::string name = fuzz::put_input(data, size, &flags);
+  if (name.empty()) return 0;
   bKForceOpen = flags & 1;
   k_ixkit = (flags >> 1) & 1;
   k_open_no_index = (flags >> 2) & 1;

@@ -17,8 +17,20 @@ namespace {
 void make_entry(KFileState* s, int k, const uint8_t* record, uint32_t length, uint32_t serial,
                 uint8_t* entry) {
   const KeyDesc& key = s->dict.keys[k];
-  extract_key(key, s->dict.has_collating ? s->dict.collating : nullptr, record, length, entry);
+  extract_key(key, collating_of(s), record, length, entry);
   if (key.duplicates) put_be32(entry + key.length, serial);
+}
+
+// Puts the cursor on the entry of its key found at `at`, as of the file's present trees.
+void place_cursor(KFileState* s, const uint8_t* entry, KAddress address, TreePlace at,
+                  CursorState state) {
+  Cursor& c = s->cursor;
+  memcpy(c.entry, entry, static_cast<size_t>(s->dict.keys[c.key].entry));
+  c.address = address;
+  c.leaf = at.leaf;
+  c.slot = at.slot;
+  c.generation = s->generation;
+  c.state = state;
 }
 
 int check_length(KFileState* s, uint32_t* length) {
@@ -151,19 +163,14 @@ int read_step(KFile* file, void* record, int forward) {
   int ok = read_record(s, address, out, &length);
   if (ok) {
     // The record must carry the key that led to it.
-    uint8_t got[K_MAX_KEY_SIZE];
-    extract_key(key, s->dict.has_collating ? s->dict.collating : nullptr, out, length, got);
+    uint8_t got[K_ENTRY_MAX];
+    make_entry(s, k, out, length, 0, got);
     if (memcmp(got, entry, static_cast<size_t>(key.length)) != 0) {
       ok = k_damaged(K_DAMAGE_REC_KEY);
     }
   }
   if (!ok && !k_ixkit) return 0;  // the cursor stays: the same record fails again
-  memcpy(c.entry, entry, static_cast<size_t>(key.entry));
-  c.address = address;
-  c.leaf = at.leaf;
-  c.slot = at.slot;
-  c.generation = s->generation;
-  c.state = CURSOR_CURRENT;
+  place_cursor(s, entry, address, at, CURSOR_CURRENT);
   return ok ? static_cast<int>(length) : 0;
 }
 
@@ -302,12 +309,7 @@ int k5_start(KFile* file, const void* record, int key, int length, int mode) {
   if (mode == K_START_EQUAL && memcmp(entry, probe, static_cast<size_t>(m)) != 0) {
     return k_fail(RT_ERR_NOT_FOUND);
   }
-  memcpy(c.entry, entry, static_cast<size_t>(desc.entry));
-  c.address = address;
-  c.leaf = at.leaf;
-  c.slot = at.slot;
-  c.generation = s->generation;
-  c.state = CURSOR_PENDING;
+  place_cursor(s, entry, address, at, CURSOR_PENDING);
   k_clear_error();
   return 1;
 }

@@ -369,7 +369,7 @@ int bulk_add(KFileState* s, const uint8_t* record, uint32_t length, KAddress at)
   BulkState* b = s->bulk;
   if (b->first_seq + b->count == 0 || b->count == 0xFFFFFFFFu) return k_fail(RT_ERR_DISK_FULL, 5);
   uint32_t seq = b->first_seq + b->count;
-  const uint8_t* collating = s->dict.has_collating ? s->dict.collating : nullptr;
+  const uint8_t* collating = collating_of(s);
   for (int k = 0; k < s->dict.key_count; k++) {
     KeyItems& ki = b->keys[static_cast<size_t>(k)];
     uint8_t item[K_ENTRY_MAX + kAddressBytes];

@@ -88,8 +88,16 @@ inline KFileState* state_of(KFile* f) {
   return f ? f->state : nullptr;
 }
 
+// The collating table keys go through, or null.
+inline const uint8_t* collating_of(const KFileState* s) {
+  return s->dict.has_collating ? s->dict.collating : nullptr;
+}
+
 // Copies what the open-file record shows from the state.
 void publish(KFileState* s);
+// Copies only the heads of the deleted and abandoned chains, which every record change may
+// move.
+void publish_chains(KFileState* s);
 // Writes the header block and the dictionary (tree roots and heights).
 int write_header(KFileState* s);
 

@@ -5,7 +5,6 @@
 #include <unistd.h>
 
 #include <cctype>
-#include <cerrno>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -22,19 +21,6 @@
 
 namespace {
 
-int write_exact(int fd, uint64_t pos, const void* buffer, size_t count) {
-  const uint8_t* p = static_cast<const uint8_t*>(buffer);
-  while (count > 0) {
-    ssize_t n = pwrite(fd, p, count, static_cast<off_t>(pos));
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return k_fail_errno();
-    p += n;
-    pos += static_cast<uint64_t>(n);
-    count -= static_cast<size_t>(n);
-  }
-  return 1;
-}
-
 bool exists(const std::string& path) {
   struct stat st;
   return stat(path.c_str(), &st) == 0;
@@ -48,7 +34,7 @@ void segment_counts(const char* name, int* data_high, int* index_high) {
   if (fd < 0) return;
   uint8_t block[K_HEADER_SIZE];
   Header h;
-  if (pread(fd, block, sizeof block, 0) == K_HEADER_SIZE && decode_header(block, &h) &&
+  if (read_at(fd, 0, block, sizeof block) == K_HEADER_SIZE && decode_header(block, &h) &&
       h.version >= 4) {
     *data_high = h.end.segment;
     uint32_t per = (h.segment_size - K_HEADER_SIZE) / static_cast<uint32_t>(h.blocking * 512);
@@ -141,7 +127,7 @@ int create_file(const char* name, FileDescription* d) {
   std::vector<uint8_t> bytes(h.version >= 4 ? h.first_record.offset : h.used_end, 0);
   encode_header(h, bytes.data());
   encode_dictionary(dict, h.version, bytes.data() + K_HEADER_SIZE);
-  int ok = write_exact(fd, 0, bytes.data(), bytes.size());
+  int ok = write_at(fd, 0, bytes.data(), bytes.size());
   close(fd);
   if (ok && h.version >= 4) {
     std::string index = segment_file_name(name, K_SEGMENT_INDEX, 0);
@@ -152,7 +138,7 @@ int create_file(const char* name, FileDescription* d) {
     } else {
       uint8_t block[K_HEADER_SIZE];
       encode_segment_header(h, K_SEGMENT_INDEX, 0, h.blocking * 512, block);
-      ok = write_exact(x, 0, block, sizeof block);
+      ok = write_at(x, 0, block, sizeof block);
       close(x);
     }
   }

@@ -80,18 +80,6 @@ int strict_checks(KFileState* s) {
   return 1;
 }
 
-int read_exact(int fd, uint64_t pos, void* buffer, size_t count) {
-  size_t done = 0;
-  while (done < count) {
-    ssize_t n = pread(fd, static_cast<uint8_t*>(buffer) + done, count - done,
-                      static_cast<off_t>(pos + done));
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return 0;
-    done += static_cast<size_t>(n);
-  }
-  return 1;
-}
-
 void discard(KFileState* s) {
   bulk_discard(s);
   nodes_forget(s);
@@ -104,7 +92,8 @@ void discard(KFileState* s) {
 
 // Everything of k5_open after the lock: header, dictionary, segments, stamps.
 int load_file(KFileState* s, int fd) {
-  if (!read_exact(fd, 0, s->header_block, K_HEADER_SIZE)) return k_fail(RT_ERR_NOT_KELVRA);
+  if (read_at(fd, 0, s->header_block, K_HEADER_SIZE) != K_HEADER_SIZE)
+    return k_fail(RT_ERR_NOT_KELVRA);
   if (!decode_header(s->header_block, &s->header)) return k_fail(RT_ERR_NOT_KELVRA);
   Header& h = s->header;
   if (!sound_header(h)) return k_damaged(K_DAMAGE_HEADER);
@@ -114,7 +103,7 @@ int load_file(KFileState* s, int fd) {
         static_cast<int>((h.segment_size - K_HEADER_SIZE) / static_cast<uint32_t>(s->block_bytes));
   }
   std::vector<uint8_t> dict(h.dictionary_size);
-  if (!read_exact(fd, K_HEADER_SIZE, dict.data(), dict.size()) ||
+  if (read_at(fd, K_HEADER_SIZE, dict.data(), dict.size()) != dict.size() ||
       !decode_dictionary(dict.data(), h.dictionary_size, h.version, &s->dict) ||
       s->dict.key_count != h.key_count) {
     return k_damaged(K_DAMAGE_DICTIONARY);
@@ -176,13 +165,18 @@ void publish(KFileState* s) {
   for (int k = 0; k < K_MAX_KEYS; k++)
     p.tree_height[k] = k < s->dict.key_count ? s->dict.height[k] : 0;
   p.record_header_size = h.record_header_size;
-  p.deleted_head = h.deleted_head.offset;
-  p.deleted_head_segment = h.deleted_head.segment;
-  p.abandoned_head = h.abandoned_head.offset;
-  p.abandoned_head_segment = h.abandoned_head.segment;
+  publish_chains(s);
   p.compression = h.compression;
   p.encryption = h.encryption;
-  p.collating = s->dict.has_collating ? s->dict.collating : nullptr;
+  p.collating = collating_of(s);
+}
+
+void publish_chains(KFileState* s) {
+  const Header& h = s->header;
+  s->pub.deleted_head = h.deleted_head.offset;
+  s->pub.deleted_head_segment = h.deleted_head.segment;
+  s->pub.abandoned_head = h.abandoned_head.offset;
+  s->pub.abandoned_head_segment = h.abandoned_head.segment;
 }
 
 int write_header(KFileState* s) {

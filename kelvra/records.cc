@@ -279,10 +279,7 @@ int free_slot(KFileState* s, KAddress at, int abandoned) {
     hd.deleted_head = at;
     hd.deleted++;
   }
-  s->pub.deleted_head = hd.deleted_head.offset;
-  s->pub.deleted_head_segment = hd.deleted_head.segment;
-  s->pub.abandoned_head = hd.abandoned_head.offset;
-  s->pub.abandoned_head_segment = hd.abandoned_head.segment;
+  publish_chains(s);
   s->header_dirty = 1;
   return 1;
 }
@@ -462,10 +459,7 @@ int store_record(KFileState* s, const uint8_t* record, uint32_t length, int reus
     hd.last_record = *at;
   }
   hd.records++;
-  s->pub.deleted_head = hd.deleted_head.offset;
-  s->pub.deleted_head_segment = hd.deleted_head.segment;
-  s->pub.abandoned_head = hd.abandoned_head.offset;
-  s->pub.abandoned_head_segment = hd.abandoned_head.segment;
+  publish_chains(s);
   s->header_dirty = 1;
   return 1;
 }

@@ -27,31 +27,10 @@ std::vector<int64_t>& sizes(KFileState* s, int code) {
 }
 
 int write_all(SegmentFile* f, uint64_t pos, const void* buffer, size_t count) {
-  const uint8_t* p = static_cast<const uint8_t*>(buffer);
   if (static_cast<int64_t>(pos + count) > f->disk_length) {
     f->disk_length = static_cast<int64_t>(pos + count);
   }
-  while (count > 0) {
-    ssize_t n = pwrite(f->fd, p, count, static_cast<off_t>(pos));
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return k_fail_errno();
-    p += n;
-    pos += static_cast<uint64_t>(n);
-    count -= static_cast<size_t>(n);
-  }
-  return 1;
-}
-
-size_t read_all(int fd, uint64_t pos, void* buffer, size_t count) {
-  uint8_t* p = static_cast<uint8_t*>(buffer);
-  size_t done = 0;
-  while (done < count) {
-    ssize_t n = pread(fd, p + done, count - done, static_cast<off_t>(pos + done));
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    done += static_cast<size_t>(n);
-  }
-  return done;
+  return write_at(f->fd, pos, buffer, count);
 }
 
 void note_size(KFileState* s, int code, int n, int64_t end) {
@@ -88,6 +67,31 @@ bool in_view(const SegmentFile& f, uint64_t pos, uint32_t count) {
 }
 
 }  // namespace
+
+size_t read_at(int fd, uint64_t pos, void* buffer, size_t count) {
+  uint8_t* p = static_cast<uint8_t*>(buffer);
+  size_t done = 0;
+  while (done < count) {
+    ssize_t n = pread(fd, p + done, count - done, static_cast<off_t>(pos + done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    done += static_cast<size_t>(n);
+  }
+  return done;
+}
+
+int write_at(int fd, uint64_t pos, const void* buffer, size_t count) {
+  const uint8_t* p = static_cast<const uint8_t*>(buffer);
+  while (count > 0) {
+    ssize_t n = pwrite(fd, p, count, static_cast<off_t>(pos));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return k_fail_errno();
+    p += n;
+    pos += static_cast<uint64_t>(n);
+    count -= static_cast<size_t>(n);
+  }
+  return 1;
+}
 
 std::string segment_file_name(const std::string& name, int code, int n) {
   if (code == K_SEGMENT_DATA && n == 0) return name;
@@ -170,7 +174,7 @@ int segment_read(KFileState* s, int code, int n, uint64_t pos, void* buffer, uin
     memcpy(buffer, f.map + pos, count);
     return 1;
   }
-  if (read_all(f.fd, pos, buffer, count) != count) return k_damaged(damage);
+  if (read_at(f.fd, pos, buffer, count) != count) return k_damaged(damage);
   return 1;
 }
 

@@ -18,6 +18,12 @@ int open_segment(KFileState* s, int code, int n, int create);
 // Closes every segment file and forgets the views.
 void close_segments(KFileState* s);
 
+// Positional reads and writes on a descriptor that go on after short transfers and
+// interruptions. read_at gives the bytes read (fewer only at the end of the file or after
+// a failure); write_at gives 1, or 0 with the file error code set.
+size_t read_at(int fd, uint64_t pos, void* buffer, size_t count);
+int write_at(int fd, uint64_t pos, const void* buffer, size_t count);
+
 // Reads or writes count bytes at pos of a segment. A read of bytes that are not all there
 // fails with file error 6 and the given secondary code. Data appended at the end of a data
 // segment is collected and written in large pieces; reads see it.

@@ -9,6 +9,7 @@
 #include <memory>
 
 #include "kelvra/errors.h"
+#include "kelvra/segments.h"
 
 namespace {
 
@@ -188,18 +189,10 @@ void sort_items(uint8_t* base, size_t n, int stride, int key_bytes, int order_by
 int write_run(const std::string& path, const uint8_t* items, size_t n, int stride) {
   int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
   if (fd < 0) return k_fail_errno();
-  size_t left = n * static_cast<size_t>(stride);
-  while (left > 0) {
-    ssize_t w = write(fd, items, left);
-    if (w < 0 && errno == EINTR) continue;
-    if (w <= 0) {
-      k_fail_errno();
-      close(fd);
-      unlink(path.c_str());
-      return 0;
-    }
-    items += w;
-    left -= static_cast<size_t>(w);
+  if (!write_at(fd, 0, items, n * static_cast<size_t>(stride))) {
+    close(fd);
+    unlink(path.c_str());
+    return 0;
   }
   if (close(fd) != 0) return k_fail_errno();
   return 1;

@@ -4,11 +4,11 @@
 #define KELVRA_TEST_SUPPORT_H
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include "ixkit/libs/kelvra5.h"
 #include "ixkit/libs/rtcore.h"
 #include "kelvra/test_format.h"
+#include "tests/unit/scratch.h"
 
 using raw::Bytes;
 using Errors = std::vector<std::pair<int, int>>;  // file error codes, main and secondary
@@ -64,20 +64,18 @@ struct Scan {
   int calls = 0;
 };
 
-class KelvraTest : public ::testing::Test {
+class KelvraTest : public Scratch {
  protected:
   void SetUp() override {
-    char tmpl[] = "/tmp/kelvra_test.XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    dir_ = tmpl;
-    name_ = dir_ + "/f";
+    ASSERT_NO_FATAL_FAILURE(Scratch::SetUp());
+    name_ = path("f");
     rt_config_reset(), k5_init_cfg(), k5_init();
   }
   void TearDown() override {
     k5_exit(0);
     bKForceOpen = k_open_no_index = k_ixkit = 0;
     k5_register_duplicate(nullptr), k5_register_progress(nullptr), rt_config_reset();
-    if (system(("rm -rf '" + dir_ + "'").c_str()) != 0) ADD_FAILURE() << "cannot remove " << dir_;
+    Scratch::TearDown();
   }
   static int error() { return *rt_file_error(); }
   static int error2() { return *rt_file_error2(); }
@@ -136,7 +134,7 @@ class KelvraTest : public ::testing::Test {
     }
   }
 
-  std::string dir_, name_;
+  std::string name_;
   Model model_;
 };
 

@@ -3,7 +3,6 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
 
@@ -34,17 +33,9 @@ struct Recovery {
 
 // Writes all of count bytes; false (after message 1003) when fewer went out.
 bool write_all(const Recovery& r, const uint8_t* bytes, uint32_t count) {
-  uint32_t done = 0;
-  while (done < count) {
-    ssize_t n = write(r.destination, bytes + done, count - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      rt_print(rt_message(1003, 0, "%s: write error\n"), r.destination_name);
-      return false;
-    }
-    done += static_cast<uint32_t>(n);
-  }
-  return true;
+  if (rt_write(r.destination, bytes, count) == static_cast<long>(count)) return true;
+  rt_print(rt_message(1003, 0, "%s: write error\n"), r.destination_name);
+  return false;
 }
 
 // Reads the data of the member chain_read has just read and writes it to the flat file.

@@ -17,30 +17,15 @@ namespace {
 
 constexpr uint64_t kDefaultBlock = 4096;
 
-// Reads until count bytes came or the data ended, so that a pipe delivering less than was
-// asked is not taken for the end of the file. Bytes read, or -1.
-long read_fully(int descriptor, uint8_t* buffer, uint64_t count) {
-  uint64_t done = 0;
-  while (done < count) {
-    ssize_t n = read(descriptor, buffer + done, count - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return -1;
-    if (n == 0) break;
-    done += static_cast<uint64_t>(n);
-  }
-  return static_cast<long>(done);
+// Whole transfers: rt_read goes on until count bytes came or the data ended, so that a pipe
+// delivering less than was asked is not taken for the end of the file; rt_write until all
+// bytes are out. Both give -1 after a failure.
+long read_whole(int descriptor, void* buffer, uint64_t count) {
+  return rt_read(descriptor, buffer, static_cast<long>(count));
 }
 
-// Writes until all count bytes are out or a write fails. Bytes written.
-uint64_t write_fully(int descriptor, const uint8_t* buffer, uint64_t count) {
-  uint64_t done = 0;
-  while (done < count) {
-    ssize_t n = write(descriptor, buffer + done, count - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    done += static_cast<uint64_t>(n);
-  }
-  return done;
+bool write_whole(int descriptor, const void* buffer, uint64_t count) {
+  return rt_write(descriptor, buffer, static_cast<long>(count)) == static_cast<long>(count);
 }
 
 bool buffered(int descriptor) {
@@ -86,7 +71,7 @@ int seq_open(const char* name, int flags, int want_buffer) {
 long seq_read(int descriptor, void* buffer, uint64_t count) {
   if (count == 0) return 0;
   uint8_t* out = static_cast<uint8_t*>(buffer);
-  if (!buffered(descriptor)) return read_fully(descriptor, out, count);
+  if (!buffered(descriptor)) return read_whole(descriptor, out, count);
 
   SeqBuffer& b = seq_buffer;
   if (count <= b.fill - b.position) {
@@ -100,7 +85,7 @@ long seq_read(int descriptor, void* buffer, uint64_t count) {
   while (true) {
     if (end) return static_cast<long>(delivered);
     if (b.position == b.fill) {
-      long n = read_fully(descriptor, b.buffer, b.block_size);
+      long n = read_whole(descriptor, b.buffer, b.block_size);
       if (n < 0) return -1;
       b.fill = static_cast<uint64_t>(n);
       b.position = 0;
@@ -120,7 +105,7 @@ long seq_write(int descriptor, const void* buffer, uint64_t count) {
   if (count == 0) return 0;
   const uint8_t* in = static_cast<const uint8_t*>(buffer);
   if (!buffered(descriptor)) {
-    return write_fully(descriptor, in, count) == count ? static_cast<long>(count) : -1;
+    return write_whole(descriptor, in, count) ? static_cast<long>(count) : -1;
   }
 
   SeqBuffer& b = seq_buffer;
@@ -128,7 +113,7 @@ long seq_write(int descriptor, const void* buffer, uint64_t count) {
   while (true) {
     // A full block goes out only when more bytes arrive: the last one waits for seq_flush.
     if (b.fill == b.block_size) {
-      if (write_fully(descriptor, b.buffer, b.block_size) < b.block_size) return -1;
+      if (!write_whole(descriptor, b.buffer, b.block_size)) return -1;
       b.position = 0;
       b.fill = 0;
     }
@@ -145,7 +130,7 @@ long seq_write(int descriptor, const void* buffer, uint64_t count) {
 int seq_flush(int descriptor) {
   SeqBuffer& b = seq_buffer;
   if (!buffered(descriptor) || b.fill == 0) return 0;
-  if (write_fully(descriptor, b.buffer, b.fill) < b.fill) return -1;
+  if (!write_whole(descriptor, b.buffer, b.fill)) return -1;
   b.position = 0;
   b.fill = 0;
   return 0;

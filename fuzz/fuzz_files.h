@@ -1,0 +1,61 @@
+// Shared by the fuzz targets: a scratch directory with the runtime and the library started
+// quietly, and an input laid out as a Kelvra file. The first three bytes of the input give
+// the length of data segment 0, the fourth is the target's own, and the rest is data
+// segment 0 followed by index segment 0.
+#ifndef FUZZ_FUZZ_FILES_H
+#define FUZZ_FUZZ_FILES_H
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "ixkit/libs/kelvra5.h"
+#include "ixkit/libs/rtcore.h"
+
+namespace fuzz {
+
+inline std::string g_dir;
+
+// Makes the scratch directory (named after prefix) the working directory, where ki_dump
+// writes, and starts the libraries, their output sent to /dev/null.
+inline void start(const char* prefix) {
+  std::string pattern = std::string("/tmp/") + prefix + ".XXXXXX";
+  if (!mkdtemp(pattern.data())) abort();
+  g_dir = pattern;
+  if (chdir(g_dir.c_str()) != 0) abort();
+  rt_init(-1, nullptr, nullptr);
+  FILE* null = fopen("/dev/null", "w");
+  rt_set_stdio(stdin, null, null);
+  k5_init_cfg();
+  k5_init();
+}
+
+inline void put_file(const std::string& path, const uint8_t* p, size_t n) {
+  int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  if (fd < 0) abort();
+  if (n && write(fd, p, n) != static_cast<ssize_t>(n)) abort();
+  close(fd);
+}
+
+// Writes the input's two segments; the file's name, or "" when the input is too short.
+// flags, when not null, receives the fourth byte.
+inline std::string put_input(const uint8_t* data, size_t size, int* flags) {
+  if (size < 5) return "";
+  uint32_t data_size = static_cast<uint32_t>(data[0]) << 16 | data[1] << 8 | data[2];
+  if (flags) *flags = data[3];
+  data += 4;
+  size -= 4;
+  if (data_size > size) data_size = static_cast<uint32_t>(size);
+  std::string name = g_dir + "/f";
+  put_file(name, data, data_size);
+  put_file(name + ".x0", data + data_size, size - data_size);
+  return name;
+}
+
+}  // namespace fuzz
+
+#endif  // FUZZ_FUZZ_FILES_H
