@@ -116,3 +116,20 @@ INSTANTIATE_TEST_SUITE_P(
                       Variant{3, "1,0,0,0,0", false}, Variant{3, "1,0,0,1,1", true},
                       Variant{4, "1,0,0,0,0", false}, Variant{4, "1,0,0,70,1", true},
                       Variant{5, "4,0,0,0,0", false}, Variant{5, "4,0,0,1,1", true}));
+
+class LongRecordTest : public KelvraTest, public ::testing::WithParamInterface<int> {};
+
+// Records over several blocks of the one-file versions, of every length from 2000 to 2600
+// bytes, so that the last block of one or another holds any number of its bytes: all read
+// back whole, through every key both ways.
+TEST_P(LongRecordTest, RecordsSpanningManyBlocksReadBack) {
+  std::vector<std::string> recs;
+  for (int i = 0; i <= 600; i++) recs.push_back(rec(i, 2000 + i));
+  ASSERT_NO_FATAL_FAILURE(make(GetParam(), "1,0,0,0,0", "2600,24,3", recs));
+  KFile* f = k5_open(name_.c_str(), K_MODE_READ, "0,0,0");
+  ASSERT_NE(f, nullptr);
+  expect_model(f, model_);
+  EXPECT_NE(k5_close(f), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Versions, LongRecordTest, ::testing::Values(2, 3));

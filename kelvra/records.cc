@@ -69,8 +69,44 @@ int allocate_block(KFileState* s, uint32_t* pos) {
 
 namespace {
 
-// Writes count bytes at `at` along the block chain; with extend, blocks are added where the
-// chain ends. after receives the position past the bytes.
+// Walks count bytes from pos along the block chain of versions 2 and 3, handing each piece
+// that lies within one block to piece(position, bytes, bytes before it). With extend, blocks
+// are added where the chain ends; without, an end before the bytes do is damage. end
+// receives the position past the bytes.
+template <class Piece>
+int chain_walk(KFileState* s, uint32_t pos, uint32_t count, int damage, int extend, uint32_t* end,
+               Piece piece) {
+  // Every block holds at least one byte, so a sound chain needs no more links than bytes.
+  const uint32_t total = count;
+  uint64_t links = 0;
+  uint32_t done = 0;
+  while (true) {
+    int64_t room = room_in_block(s, pos);
+    if (room < 0) return k_damaged(damage);
+    uint32_t take = count < room ? count : static_cast<uint32_t>(room);
+    if (take && !piece(pos, take, done)) return 0;
+    done += take;
+    count -= take;
+    pos += take;
+    if (count == 0) break;
+    uint8_t link[4];
+    if (!segment_read(s, K_SEGMENT_DATA, 0, pos, link, 4, damage)) return 0;
+    uint32_t next = link_target(s, link);
+    if (next <= 1 && extend) {
+      if (!allocate_block(s, &next)) return 0;
+      put_link(s, link, next);
+      if (!segment_write(s, K_SEGMENT_DATA, 0, pos, link, 4)) return 0;
+    } else if (next <= 1 || !sound_link(s, pos, next) || ++links > uint64_t(total) + 1) {
+      return k_damaged(damage);
+    }
+    pos = next;
+  }
+  *end = pos;
+  return 1;
+}
+
+// Writes count bytes at `at` (along the block chain in versions 2 and 3; with extend, blocks
+// are added where the chain ends). after receives the position past the bytes.
 int area_write(KFileState* s, KAddress at, const uint8_t* p, uint32_t count, KAddress* after,
                int extend) {
   if (!chained(s)) {
@@ -78,30 +114,12 @@ int area_write(KFileState* s, KAddress at, const uint8_t* p, uint32_t count, KAd
     *after = {at.offset + count, at.segment};
     return 1;
   }
-  uint32_t pos = at.offset;
-  while (true) {
-    int64_t room = room_in_block(s, pos);
-    if (room < 0) return k_damaged(K_DAMAGE_CHAIN);
-    uint32_t take = count < room ? count : static_cast<uint32_t>(room);
-    if (take && !segment_write(s, K_SEGMENT_DATA, 0, pos, p, take)) return 0;
-    p += take;
-    count -= take;
-    pos += take;
-    if (count == 0) break;
-    uint8_t link[4];
-    if (!segment_read(s, K_SEGMENT_DATA, 0, pos, link, 4, K_DAMAGE_CHAIN)) return 0;
-    uint32_t next = link_target(s, link);
-    if (next <= 1) {
-      if (!extend) return k_damaged(K_DAMAGE_CHAIN);
-      if (!allocate_block(s, &next)) return 0;
-      put_link(s, link, next);
-      if (!segment_write(s, K_SEGMENT_DATA, 0, pos, link, 4)) return 0;
-    } else if (!sound_link(s, pos, next)) {
-      return k_damaged(K_DAMAGE_CHAIN);
-    }
-    pos = next;
-  }
-  *after = {pos, 0};
+  uint32_t end = 0;
+  auto put = [&](uint32_t pos, uint32_t take, uint32_t done) {
+    return segment_write(s, K_SEGMENT_DATA, 0, pos, p + done, take);
+  };
+  if (!chain_walk(s, at.offset, count, K_DAMAGE_CHAIN, extend, &end, put)) return 0;
+  *after = {end, 0};
   return 1;
 }
 
@@ -379,25 +397,12 @@ int area_read(KFileState* s, KAddress at, void* buffer, uint32_t count, KAddress
     if (after) *after = {at.offset + count, at.segment};
     return 1;
   }
-  uint32_t pos = at.offset;
-  // Every block holds at least one byte, so a sound chain needs no more links than bytes.
-  uint64_t links = 0;
-  while (true) {
-    int64_t room = room_in_block(s, pos);
-    if (room < 0) return k_damaged(damage);
-    uint32_t take = count < room ? count : static_cast<uint32_t>(room);
-    if (take && !segment_read(s, K_SEGMENT_DATA, 0, pos, p, take, damage)) return 0;
-    p += take;
-    count -= take;
-    pos += take;
-    if (count == 0) break;
-    uint8_t link[4];
-    if (!segment_read(s, K_SEGMENT_DATA, 0, pos, link, 4, damage)) return 0;
-    uint32_t next = link_target(s, link);
-    if (next <= 1 || !sound_link(s, pos, next) || ++links > count + 1) return k_damaged(damage);
-    pos = next;
-  }
-  if (after) *after = {pos, 0};
+  uint32_t end = 0;
+  auto get = [&](uint32_t pos, uint32_t take, uint32_t done) {
+    return segment_read(s, K_SEGMENT_DATA, 0, pos, p + done, take, damage);
+  };
+  if (!chain_walk(s, at.offset, count, damage, 0, &end, get)) return 0;
+  if (after) *after = {end, 0};
   return 1;
 }
 
