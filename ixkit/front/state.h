@@ -15,6 +15,11 @@ extern volatile sig_atomic_t interrupt_state;
 // Source name that tracked allocations of the program carry.
 #define IXKIT_SOURCE "ixkit/ixkit"
 
+// Called once by exit_run before the libraries shut down, when set: a command that is
+// filling a temporary file removes it there, so that an early end leaves nothing
+// half-written that looks complete.
+extern void (*exit_cleanup)();
+
 // Raises exit_status to status when it is below.
 void raise_exit_status(int32_t status);
 // Shuts down both libraries and ends the process with code.
