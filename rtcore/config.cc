@@ -98,6 +98,10 @@ void rt_config_set(const char* name, int, long value) {
   }
 }
 
+void rt_config_unset(const char* name) {
+  if (name) state().set.erase(name);
+}
+
 void rt_config_reset() {
   ConfigState& s = state();
   s.set.clear();

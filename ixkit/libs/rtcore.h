@@ -87,6 +87,9 @@ long rt_config_int(const char* name, long dflt);
 const char* rt_config_text(const char* name);
 // Overrides name for the rest of the run.
 void rt_config_set(const char* name, int flags, long value);
+// Forgets a value set with rt_config_set: name is looked up in the environment and the file
+// again.
+void rt_config_unset(const char* name);
 // Forgets every value set with rt_config_set and the cached configuration file (tests).
 void rt_config_reset();
 

@@ -131,6 +131,7 @@ void rebuild_command(int count, char** words) {
   RebuildOptions options = {};
   options.compression = -1;
   options.key = -1;
+  options.segment_size_configured = rt_config_int("K_SEGMENT_SIZE", 0) != 0;
   spool.volume_limit = 2147483647;
   const int first = read_options(count, words, 1, rebuild_letter, &options);
   check_options(&options);

@@ -152,8 +152,13 @@ Stage start_key_reading(RebuildJob* job) {
              job->options->key);
     close_source(job);
     // In spool mode nothing was read: the source stays as it is rather than be remade from
-    // an empty spool.
-    if (job->pass == PASS_SPOOLING) return STAGE_END;
+    // an empty spool, and the volume just begun goes.
+    if (job->pass == PASS_SPOOLING) {
+      spool_close();
+      rt_remove(job->temp_name);
+      return STAGE_END;
+    }
+    k5_register_progress(nullptr);  // no copy was shown, so no completion either
     if (!k5_close(job->target)) ki_error(job->temp_name);
     job->target = nullptr;
     job->temp_made = 0;
@@ -190,6 +195,14 @@ void clean_up(RebuildJob* job) {
 void set_make_version(const RebuildJob* job) {
   const int version = job->options->version != 0 ? job->options->version : file_header.version;
   rt_config_set("K_VERSION", 0, version);
+  // The new file keeps the source's segment size, unless the configuration names one.
+  if (!job->options->segment_size_configured) {
+    if (file_header.version >= 4) {
+      rt_config_set("K_SEGMENT_SIZE", 0, static_cast<long>(file_header.segment_size));
+    } else {
+      rt_config_unset("K_SEGMENT_SIZE");
+    }
+  }
 }
 
 int make_new_file(RebuildJob* job, const char* name, int temporary) {

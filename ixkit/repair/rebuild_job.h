@@ -61,7 +61,8 @@ Stage replace_source(RebuildJob* job);
 inline uint8_t* job_record(RebuildJob* job) {
   return job->buffer + 2;
 }
-// Sets K_VERSION for a make: the version option, or the source's.
+// Sets K_VERSION for a make (the version option, or the source's) and K_SEGMENT_SIZE (the
+// source's, unless configured).
 void set_make_version(const RebuildJob* job);
 // Makes name empty with the job's description texts and opens it in the new-file mode
 // (temporary: it is the job's temporary file, removed if the job ends before it is

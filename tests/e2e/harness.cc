@@ -181,6 +181,17 @@ bool Process::wait_until_reading(milliseconds timeout) {
   return false;
 }
 
+bool Process::wait_until_printed(std::string_view text, milliseconds timeout) {
+  for (auto deadline = Clock::now() + timeout;; pump(10)) {
+    size_t at = result_.out.find(text, printed_seen_);
+    if (at != std::string::npos) {
+      printed_seen_ = at + text.size();
+      return true;
+    }
+    if (reaped_ || remaining_ms(deadline) == 0) return false;
+  }
+}
+
 RunResult Process::wait(milliseconds timeout) {
   auto deadline = Clock::now() + timeout;
   for (; !reaped_; pump(std::min(remaining_ms(deadline), 20))) {

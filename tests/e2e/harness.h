@@ -84,6 +84,9 @@ class Process {
   }
   // Waits until the child is blocked reading standard input (Linux: /proc/PID/syscall).
   bool wait_until_reading(milliseconds timeout = milliseconds(10000));
+  // Waits until the child has printed text on standard output after what the last call
+  // found, so that a dialogue can be followed prompt by prompt.
+  bool wait_until_printed(std::string_view text, milliseconds timeout = milliseconds(10000));
   // Waits for the end of the child; kills it after timeout (then timed_out is set).
   RunResult wait(milliseconds timeout = milliseconds(30000));
 
@@ -95,6 +98,7 @@ class Process {
   int in_ = -1, out_ = -1, err_ = -1, tty_ = -1;
   std::string pending_input_, pending_terminal_;
   bool close_input_ = false, reaped_ = false;
+  size_t printed_seen_ = 0;  // standard output that wait_until_printed has passed
   RunResult result_;
 };
 

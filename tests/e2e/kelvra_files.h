@@ -165,6 +165,38 @@ inline void set_field(const std::string& name, int version, int number, int widt
   patch(name, 0, block);
 }
 
+// File name: n records of 40 bytes (key 0: 8 bytes at 0; key 1: 5 bytes at 8, duplicates
+// allowed) whose keys are a permutation, so that record area and key order differ; the
+// first `deleted` records of every third are deleted, and `rewritten` of the next ones
+// rewritten with bytes that do not compress (version 5 moves them when compressed, leaving
+// abandoned slots).
+inline void make_permuted(const std::string& name, int version, uint32_t n, uint32_t deleted,
+                          uint32_t rewritten, const std::string& storage, long segment_size) {
+  std::vector<std::string> all, deletes, rewrites;
+  for (uint32_t i = 0; i < n; ++i) all.push_back(record((i * 7919u + 13u) % n, 40, true));
+  for (uint32_t d = 0; d < deleted; ++d) deletes.push_back(all[d * 3]);
+  for (uint32_t w = 0; w < rewritten; ++w) {
+    rewrites.push_back(std::string(all[w * 3 + 1]).replace(13, 27, "abcdefghijklmnopqrstuvwxyz!"));
+  }
+  const bool compressed = storage.size() > 6 && storage[6] != '0';
+  make(name,
+       {.sizes = "40,40,2",
+        .keys = "1,0,8,0,1,1,5,8",
+        .version = version,
+        .storage = storage,
+        .segment_size = segment_size,
+        .v2_description = std::string("40,2,8,0,5,8,Y,N,") + (compressed ? "Y" : "N") + ",N"},
+       all, deletes, rewrites);
+}
+
+// File position of byte `at` of record i's header and slot in a file of fixed 40-byte
+// records stored plain (versions 4 and 5).
+inline long record_position(const std::string& name, int version, uint32_t i, long at = 0) {
+  const std::string block = read_file(name).substr(0, 512);
+  const long header = static_cast<uint8_t>(block[K_offsets[version][KF_RECORD_HEADER] + 1]);
+  return field(block, version, KF_FIRST_RECORD, 4) + i * (header + 40) + at;
+}
+
 // Positions where two byte strings differ (and where one is longer).
 inline std::vector<int> differences(const std::string& a, const std::string& b) {
   std::vector<int> at;

@@ -19,34 +19,12 @@ const std::string kChains = kRaw + "OK\nchecking deleted records list...";
 
 class Check : public E2eTest {
  protected:
-  // File f: n records of 40 bytes whose keys are a permutation (so keys and record area
-  // disagree in order), every third of the first ones deleted (0, 3, ...) and of the next
-  // ones (1, 4, ...) rewritten with bytes that do not compress (they move when compressed).
   void make_file(int version, uint32_t n = 60, uint32_t deleted = 10, uint32_t rewritten = 0,
                  const std::string& storage = "0,0,0,0,0", long segment_size = 0) {
     version_ = version;
-    std::vector<std::string> all, deletes, rewrites;
-    for (uint32_t i = 0; i < n; ++i) all.push_back(record((i * 7919u + 13u) % n, 40, true));
-    for (uint32_t d = 0; d < deleted; ++d) deletes.push_back(all[d * 3]);
-    for (uint32_t w = 0; w < rewritten; ++w) {
-      rewrites.push_back(
-          std::string(all[w * 3 + 1]).replace(13, 27, "abcdefghijklmnopqrstuvwxyz!"));
-    }
-    make(f_,
-         {.sizes = "40,40,2",
-          .keys = "1,0,8,0,1,1,5,8",
-          .version = version,
-          .storage = storage,
-          .segment_size = segment_size,
-          .v2_description = "40,2,8,0,5,8,Y,N,N,N"},
-         all, deletes, rewrites);
+    make_permuted(f_, version, n, deleted, rewritten, storage, segment_size);
   }
-  // File position of byte `at` of record i's header and slot (versions 4 and 5).
-  long record_at(uint32_t i, long at = 0) {
-    const std::string block = read_file(f_).substr(0, 512);
-    const long header = static_cast<uint8_t>(block[K_offsets[version_][KF_RECORD_HEADER] + 1]);
-    return field(block, version_, KF_FIRST_RECORD, 4) + i * (header + 40) + at;
-  }
+  long record_at(uint32_t i, long at = 0) { return record_position(f_, version_, i, at); }
   std::string check() { return said(run({"-check", "-fx", "f"})); }
   const std::string f_ = path("f");
   int version_ = 5;
