@@ -189,6 +189,25 @@ inline void make_permuted(const std::string& name, int version, uint32_t n, uint
        all, deletes, rewrites);
 }
 
+// The files of make_permuted that the commands are tried on: every version, with deleted,
+// compressed, scrambled and abandoned records, several segments, and no records at all.
+struct FileKind {
+  int version;
+  uint32_t n, deleted, rewritten;
+  std::string storage;
+  long segment_size;
+};
+inline const std::vector<FileKind> kFileKinds = {
+    {2, 300, 0, 0, "", 0},
+    {2, 300, 20, 0, "", 0},
+    {3, 300, 25, 0, "0,0,0,1,0", 0},
+    {3, 300, 10, 0, "2,0,0,1,1", 0},
+    {4, 400, 30, 0, "0,0,0,1,0", 4096},
+    {5, 400, 40, 0, "0,0,0,1,1", 4096},
+    {5, 300, 20, 30, "0,0,0,1,0", 4096},
+    {5, 0, 0, 0, "0,0,0,0,0", 0},
+};
+
 // File position of byte `at` of record i's header and slot in a file of fixed 40-byte
 // records stored plain (versions 4 and 5).
 inline long record_position(const std::string& name, int version, uint32_t i, long at = 0) {

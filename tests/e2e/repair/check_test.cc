@@ -33,17 +33,7 @@ class Check : public E2eTest {
 // Sound files of every version, with deleted, compressed, scrambled, abandoned records and
 // several segments: the title and the passes' "OK"s, no chain walk for version 2.
 TEST_F(Check, SoundFilesGiveNoMessage) {
-  // The version, records, deleted, rewritten, storage and segment size of each file.
-  for (const auto& [version, n, deleted, rewritten, storage, segment_size] :
-       std::vector<std::tuple<int, int, int, int, std::string, int>>{
-           {2, 300, 0, 0, "", 0},
-           {2, 300, 20, 0, "", 0},
-           {3, 300, 25, 0, "0,0,0,1,0", 0},
-           {3, 300, 10, 0, "2,0,0,1,1", 0},
-           {4, 400, 30, 0, "0,0,0,1,0", 4096},
-           {5, 400, 40, 0, "0,0,0,1,1", 4096},
-           {5, 300, 20, 30, "0,0,0,1,0", 4096},
-           {5, 0, 0, 0, "0,0,0,0,0", 0}}) {
+  for (const auto& [version, n, deleted, rewritten, storage, segment_size] : kFileKinds) {
     SCOPED_TRACE(std::to_string(version) + " " + storage);
     make_file(version, n, deleted, rewritten, storage, segment_size);
     if (rewritten) {

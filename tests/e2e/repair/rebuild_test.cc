@@ -81,15 +81,7 @@ class Rebuild : public E2eTest {
 // checks sound, the same description (an encrypted file comes back plain without +e), and
 // no temporary file left.
 TEST_F(Rebuild, CleanRebuildOfEveryKind) {
-  for (const auto& [version, n, deleted, rewritten, storage, segment_size] :
-       std::vector<std::tuple<int, uint32_t, uint32_t, uint32_t, std::string, long>>{
-           {2, 300, 20, 0, "", 0},
-           {3, 300, 25, 0, "2,0,0,1,0", 0},
-           {3, 300, 10, 0, "1,0,0,1,1", 0},
-           {4, 400, 30, 0, "0,0,0,1,0", 4096},
-           {5, 400, 40, 0, "0,0,0,1,1", 4096},
-           {5, 300, 20, 30, "0,0,0,1,0", 4096},
-           {5, 0, 0, 0, "0,0,0,0,0", 0}}) {
+  for (const auto& [version, n, deleted, rewritten, storage, segment_size] : kFileKinds) {
     SCOPED_TRACE(std::to_string(version) + " " + storage);
     make_file(version, n, deleted, rewritten, storage, segment_size);
     const auto before = contents(f_);
