@@ -174,6 +174,7 @@ Stage copy_pass(RebuildJob* job) {
     }
     if (interrupt_state > 0 && stop_asked(job)) got = STOP;
   } while (got != RAW_END && got != STOP);
+  interrupt_state = -1;  // outside the copy an interrupt ends the run at once
   job->result = got == STOP ? -1 : 0;
   if (job->pass == PASS_SPOOLING) return end_spooling(job);
   if (job->pass == PASS_FROM_SPOOL) spool_close();
