@@ -84,6 +84,8 @@ class Process {
   }
   // Waits until the child is blocked reading standard input (Linux: /proc/PID/syscall).
   bool wait_until_reading(milliseconds timeout = milliseconds(10000));
+  // The child's process id, for a test that traces it.
+  pid_t pid() const { return pid_; }
   // Waits for the end of the child; kills it after timeout (then timed_out is set).
   RunResult wait(milliseconds timeout = milliseconds(30000));
 
