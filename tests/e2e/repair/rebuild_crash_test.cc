@@ -15,6 +15,7 @@
 #include <array>
 #include <chrono>
 #include <cstdlib>
+#include <deque>
 #include <filesystem>
 #include <map>
 #include <optional>
@@ -33,9 +34,11 @@ using Clock = std::chrono::steady_clock;
 namespace fs = std::filesystem;
 
 // Where a kill landed, told by what it left on disk.
-enum Phase { kStartUp, kCopy, kIndexBuild, kClosed, kReplacement, kEnded, kPhaseCount };
+enum Phase { kStartUp, kMade, kCopy, kIndexBuild, kClosed, kReplacement, kEnded, kPhaseCount };
 constexpr std::array<const char*, kPhaseCount> kPhaseNames = {
-    "start-up", "copy", "index build", "new file closed", "replacement", "after the end"};
+    "start-up",     "new file made, not open", "copy",
+    "index build",  "new file complete",       "replacement",
+    "after the end"};
 
 // What the delay of a kill counts from: the start of ixkit, the creation of the temporary
 // file, or the first change to a file of the original.
@@ -94,19 +97,25 @@ class DirectoryWatch {
   DirectoryWatch& operator=(const DirectoryWatch&) = delete;
 
   // Waits until a name for which wanted(name, event mask) holds is seen; false when
-  // give_up passes first.
+  // give_up passes first. The events after it stay for the next call.
   template <typename F>
   bool await(F wanted, Clock::time_point give_up) {
     alignas(inotify_event) char buffer[16384];
     for (;;) {
+      while (!seen_.empty()) {
+        const auto [name, mask] = seen_.front();
+        seen_.pop_front();
+        if (wanted(name, mask)) return true;
+      }
       ssize_t n;
       while ((n = read(fd_, buffer, sizeof buffer)) > 0) {
         for (char* p = buffer; p < buffer + n;) {
           const inotify_event* e = reinterpret_cast<const inotify_event*>(p);
-          if (e->len > 0 && wanted(std::string(e->name), e->mask)) return true;
+          if (e->len > 0) seen_.emplace_back(e->name, e->mask);
           p += sizeof(inotify_event) + e->len;
         }
       }
+      if (!seen_.empty()) continue;
       const auto left =
           std::chrono::duration_cast<std::chrono::milliseconds>(give_up - Clock::now());
       if (left.count() <= 0) return false;
@@ -117,6 +126,7 @@ class DirectoryWatch {
 
  private:
   int fd_;
+  std::deque<std::pair<std::string, uint32_t>> seen_;  // read, not yet looked at
 };
 
 class RebuildCrash : public E2eTest {
@@ -215,7 +225,9 @@ class RebuildCrash : public E2eTest {
     const std::string temp = dir_ + "/" + *temps.begin();
     if (!file_exists(temp) || fs::file_size(temp) < 512) return kStartUp;
     const std::string block = read_file(temp).substr(0, 512);
-    if (field(block, version_, KF_USER_COUNT, 2) == 0) return kClosed;
+    if (field(block, version_, KF_USER_COUNT, 2) == 0) {
+      return field(block, version_, KF_RECORDS, 4) == 0 ? kMade : kClosed;
+    }
     const bool indexing = version_ >= 4
                               ? file_exists(temp + ".x1") || fs::file_size(temp + ".x0") > 512
                               : fs::file_size(temp) >= data_end_;
@@ -249,9 +261,9 @@ class RebuildCrash : public E2eTest {
   }
 
   // Moments of a rebuild, in milliseconds from its start: the temporary file made, the
-  // replacement begun, the end.
+  // replacement begun, the last temporary name dropped, the end of the process.
   struct Moments {
-    double temp, replacement, end;
+    double temp, replacement, replaced, end;
   };
 
   // Runs the rebuild to its end: it replaces f with a file of the same records and leaves no
@@ -266,6 +278,12 @@ class RebuildCrash : public E2eTest {
     m.temp = ms_since(start);
     EXPECT_TRUE(await_anchor(watch, kFromReplacement));
     m.replacement = ms_since(start);
+    EXPECT_TRUE(watch.await(
+        [&](const std::string& name, uint32_t mask) {
+          return name[0] == 'K' && (mask & IN_DELETE) != 0 && temp_names().empty();
+        },
+        Clock::now() + std::chrono::seconds(10)));
+    m.replaced = ms_since(start);
     const RunResult r = p->wait();
     m.end = ms_since(start);
     EXPECT_EQ(r.status, 0) << r;
@@ -281,15 +299,16 @@ class RebuildCrash : public E2eTest {
     const char* replay = getenv("IXKIT_CRASH_SEED");
     const unsigned seed = replay != nullptr ? static_cast<unsigned>(strtoul(replay, nullptr, 10))
                                             : std::random_device{}();
-    std::vector<double> temp, replacement, end;
+    std::vector<double> temp, replacement, replaced, end;
     for (int i = 0; i < 3; ++i) {
       const Moments m = full_run();
       temp.push_back(m.temp);
       replacement.push_back(m.replacement);
+      replaced.push_back(m.replaced);
       end.push_back(m.end);
     }
     ASSERT_FALSE(HasFailure());
-    const Moments m = {median(temp), median(replacement), median(end)};
+    const Moments m = {median(temp), median(replacement), median(replaced), median(end)};
     data_end_ = field(read_file(dir_ + "/f").substr(0, 512), version_, KF_END_OFFSET, 4);
 
     // Delays from the start, from the temporary file's creation and from the replacement's
@@ -312,7 +331,7 @@ class RebuildCrash : public E2eTest {
           kills.push_back({kFromTemp, uniform(0.3 * (m.replacement - m.temp))});
           break;
         default:
-          kills.push_back({kFromReplacement, uniform(m.end - m.replacement)});
+          kills.push_back({kFromReplacement, uniform(m.replaced - m.replacement)});
           break;
       }
     }
@@ -336,11 +355,11 @@ class RebuildCrash : public E2eTest {
       ++landed[phase];
       if (find_records() > 0) ++faulty[phase];
     }
-    char timing[160];
+    char timing[200];
     snprintf(timing, sizeof timing,
              "seed %u: a run takes %.1f ms, the temporary file appears at %.1f ms, the "
-             "replacement begins at %.1f ms; ",
-             seed, m.end, m.temp, m.replacement);
+             "replacement runs from %.1f to %.1f ms; ",
+             seed, m.end, m.temp, m.replacement, m.replaced);
     std::string summary = timing + std::to_string(kills.size()) + " kills:";
     for (int ph = 0; ph < kPhaseCount; ++ph) {
       summary +=
