@@ -53,10 +53,7 @@ void write_flat(const std::string& path, uint64_t n) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  bench::Options o = bench::parse_options(argc, argv, true);
-  rt_init(-1, argv, nullptr);
-  k5_init_cfg();
-  k5_init();
+  bench::Options o = bench::start_library(argc, argv, true);
   uint64_t n = o.records;
   std::string kfile = o.dir + "/w.kvl", sfile = o.dir + "/w.sqlite", flat = o.dir + "/w.flat";
   printf("workload W: %llu records of %d bytes, median of %d runs, K_BUFFERS %ld\n",

@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "ixkit/libs/kelvra5.h"
+#include "ixkit/libs/rtcore.h"
 
 namespace bench {
 
@@ -66,17 +67,60 @@ inline double median_seconds(int runs, const std::function<void()>& prepare,
   return t[t.size() / 2];
 }
 
-// Runs f in a child process; returns the child's peak resident memory in MiB, or -1.
-inline double child_peak_mib(const std::function<int()>& f) {
-  fflush(stdout);
-  pid_t pid = fork();
-  if (pid == 0) _exit(f());
+// What a child process took: wall-clock and processor seconds, its peak resident memory in
+// MiB; ok when it ended with status 0.
+struct ChildCost {
+  double wall = 0, cpu = 0, peak_mib = -1;
+  bool ok = false;
+};
+
+// Waits for the child pid started at the time start (now()) and measures it.
+inline ChildCost child_cost(pid_t pid, double start) {
+  ChildCost c;
   int status = 0;
   struct rusage ru;
-  if (wait4(pid, &status, 0, &ru) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-    return -1;
+  if (pid < 0 || wait4(pid, &status, 0, &ru) != pid) return c;
+  c.wall = now() - start;
+  c.cpu =
+      ru.ru_utime.tv_sec + ru.ru_stime.tv_sec + (ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e6;
+  c.peak_mib = ru.ru_maxrss / 1024.0;
+  c.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+  return c;
+}
+
+// Runs f in a child process (its result is the child's exit status) and measures it.
+inline ChildCost child_cost(const std::function<int()>& f) {
+  fflush(stdout);
+  double start = now();
+  pid_t pid = fork();
+  if (pid == 0) _exit(f());
+  return child_cost(pid, start);
+}
+
+// Runs f in a child process; returns the child's peak resident memory in MiB, or -1.
+inline double child_peak_mib(const std::function<int()>& f) {
+  ChildCost c = child_cost(f);
+  return c.ok ? c.peak_mib : -1;
+}
+
+// Runs a program (argv[0] its path) with standard input, output and error on /dev/null, and
+// measures it.
+inline ChildCost program_cost(const std::vector<std::string>& argv) {
+  std::vector<char*> pointers;
+  for (const std::string& a : argv) pointers.push_back(const_cast<char*>(a.c_str()));
+  pointers.push_back(nullptr);
+  fflush(stdout);
+  double start = now();
+  pid_t pid = fork();
+  if (pid == 0) {
+    int null = open("/dev/null", O_RDWR);
+    dup2(null, 0);
+    dup2(null, 1);
+    dup2(null, 2);
+    execv(pointers[0], pointers.data());
+    _exit(127);
   }
-  return ru.ru_maxrss / 1024.0;
+  return child_cost(pid, start);
 }
 
 // Settings every benchmark program takes: --records N, --runs R, --dir DIR (and, where
@@ -107,6 +151,16 @@ inline Options parse_options(int argc, char** argv, bool fast_fill_only_allowed)
     }
   }
   if (o.records < 1 || o.runs < 1) exit(2);
+  return o;
+}
+
+// The settings of a benchmark program that uses the libraries alone, with the runtime and
+// the indexed file library started.
+inline Options start_library(int argc, char** argv, bool fast_fill_only_allowed) {
+  Options o = parse_options(argc, argv, fast_fill_only_allowed);
+  rt_init(-1, argv, nullptr);
+  k5_init_cfg();
+  k5_init();
   return o;
 }
 

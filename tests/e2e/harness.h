@@ -87,6 +87,8 @@ class Process {
   // Waits until the child has printed text on standard output after what the last call
   // found, so that a dialogue can be followed prompt by prompt.
   bool wait_until_printed(std::string_view text, milliseconds timeout = milliseconds(10000));
+  // The child's process id, for a test that traces it.
+  pid_t pid() const { return pid_; }
   // Waits for the end of the child; kills it after timeout (then timed_out is set).
   RunResult wait(milliseconds timeout = milliseconds(30000));
 
