@@ -21,6 +21,9 @@ uint32_t make_segment_size();
 // Bytes of keys a fast fill sorts in memory before it spills sorted runs (K_SORT_MEMORY).
 uint64_t sort_memory();
 
+// k5_open; made: the file was just made with its user count raised for this opener.
+struct KFile* open_file(const char* name, int mode, int made);
+
 void register_open(KFileState* s);
 void unregister_open(KFileState* s);
 int open_file_count();

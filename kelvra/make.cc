@@ -113,8 +113,9 @@ Header new_header(const FileDescription& d, const Dictionary& dict) {
   return h;
 }
 
-// Creates the files of a new file of description d, replacing a file of that name.
-int create_file(const char* name, FileDescription* d) {
+// Creates the files of a new file of description d, replacing a file of that name, with
+// users as its user count.
+int create_file(const char* name, FileDescription* d, int users = 0) {
   if (!name || !*name) return k_fail(RT_ERR_PARAMETER);
   if (!check_description(d)) return 0;
   if (!not_in_use(name)) return 0;
@@ -122,6 +123,7 @@ int create_file(const char* name, FileDescription* d) {
   Dictionary dict;
   dictionary_from_description(*d, &dict);
   Header h = new_header(*d, dict);
+  h.user_count = users;
   int fd = open(name, O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
   if (fd < 0) return k_fail_errno();
   std::vector<uint8_t> bytes(h.version >= 4 ? h.first_record.offset : h.used_end, 0);
@@ -156,21 +158,48 @@ void set_comment(FileDescription* d, const char* comment) {
   if (comment) strncpy(d->comment, comment, 30);
 }
 
+// The description k5_make and k5_make_open are given. 0 when a text is refused.
+int describe_new(FileDescription* d, const char* comment, const char* storage, const char* sizes,
+                 const char* keys, const uint8_t* collating) {
+  *d = FileDescription{};
+  d->version = make_version();
+  if (!parse_storage(storage, d) || !parse_sizes(sizes, d) || !parse_keys(keys, d)) return 0;
+  set_comment(d, comment);
+  if (collating) {
+    d->has_collating = 1;
+    memcpy(d->collating, collating, 256);
+  }
+  return 1;
+}
+
 }  // namespace
 
 int k5_make(const char* name, const char* comment, const char* storage, const char* sizes,
             const char* keys, const uint8_t* collating) {
   k_clear_error();
   static FileDescription d;
-  d = FileDescription{};
-  d.version = make_version();
-  if (!parse_storage(storage, &d) || !parse_sizes(sizes, &d) || !parse_keys(keys, &d)) return 0;
-  set_comment(&d, comment);
-  if (collating) {
-    d.has_collating = 1;
-    memcpy(d.collating, collating, 256);
-  }
+  if (!describe_new(&d, comment, storage, sizes, keys, collating)) return 0;
   return create_file(name, &d);
+}
+
+KFile* k5_make_open(const char* name, const char* comment, const char* storage, const char* sizes,
+                    const char* keys, const uint8_t* collating, int mode) {
+  k_clear_error();
+  if ((mode & K_MODE_FILL) != K_MODE_FILL) {
+    k_fail(RT_ERR_PARAMETER);
+    return nullptr;
+  }
+  static FileDescription d;
+  if (!describe_new(&d, comment, storage, sizes, keys, collating) || !create_file(name, &d, 1)) {
+    return nullptr;
+  }
+  KFile* file = open_file(name, mode, 1);
+  if (file == nullptr) {
+    int code = *rt_file_error(), secondary = *rt_file_error2();
+    remove_segments(name);
+    k_fail(code, secondary);
+  }
+  return file;
 }
 
 int k2_make(const char* name, const char* parameters, const char* description) {

@@ -201,6 +201,10 @@ int write_header(KFileState* s) {
 }
 
 KFile* k5_open(const char* name, int mode, const char*) {
+  return open_file(name, mode, 0);
+}
+
+KFile* open_file(const char* name, int mode, int made) {
   k_clear_error();
   if (!name || !*name) {
     k_fail(RT_ERR_PARAMETER);
@@ -250,9 +254,9 @@ KFile* k5_open(const char* name, int mode, const char*) {
   s->next_seed = h.stamp * 2654435761u + h.records;
   if (s->writable) {
     // A new version stamp for every opening that may write, in every segment; the user
-    // count stays raised on disk until the close.
+    // count stays raised on disk until the close (a file just made has it raised already).
     h.stamp = h.stamp + 1 == 0 ? 1 : h.stamp + 1;
-    h.user_count = h.user_count < 0xFFFF ? h.user_count + 1 : h.user_count;
+    if (!made) h.user_count = h.user_count < 0xFFFF ? h.user_count + 1 : h.user_count;
     publish(s);
     if (!write_header(s) || !write_segment_stamps(s) || !flush_pending(s)) {
       int code = *rt_file_error(), secondary = *rt_file_error2();

@@ -15,6 +15,14 @@ class TextsTest : public KelvraTest {
   }
   // The format version of name_ and what k5_info says for codes -1, -2, -3, 0 and 1, or
   // the error.
+  // Records of name_ by the library.
+  int made_records() {
+    KFile* f = k5_open(name_.c_str(), K_MODE_READ, "0,0,0");
+    if (!f) return -1;
+    int n = atoi(info(f, -4).c_str());
+    k5_close(f);
+    return n;
+  }
   std::string made() {
     KFile* f = k5_open(name_.c_str(), K_MODE_READ, "0,0,0");
     if (!f) return "error " + std::to_string(error());
@@ -159,6 +167,36 @@ TEST_F(TextsTest, RemoveTakesEverySegment) {
   EXPECT_NE(k5_remove(name_.c_str()), 0) << error();
   none_from(0, 0);
   EXPECT_TRUE(!k5_remove(name_.c_str()) && error() == 15 && open_error() == 1500);
+}
+
+// k5_make_open makes the file with its user count raised and returns it open for filling,
+// so that it is never a closed empty file on disk until k5_close; it takes the fill modes
+// only, and a make it refuses leaves nothing.
+TEST_F(TextsTest, MakeOpenCountsItsOpener) {
+  auto users = [&] { return raw::File(name_).field(KF_USER_COUNT); };
+  for (int version : {3, 5}) {
+    SCOPED_TRACE(version);
+    rt_config_set("K_VERSION", 0, version);
+    for (int mode : {K_MODE_FILL, K_MODE_FAST_FILL}) {
+      KFile* f = k5_make_open(name_.c_str(), "c", "1,0,0,0,0", "40,40,1", "1,0,8,0", nullptr, mode);
+      ASSERT_NE(f, nullptr) << error();
+      EXPECT_EQ(users(), 1u);
+      EXPECT_EQ(open_error(K_MODE_READ), 1100);  // the filler has it alone
+      for (int i = 0; i < 20; i++) EXPECT_NE(k5_write(f, rec(i).data(), 40), 0);
+      EXPECT_NE(k5_close(f), 0);
+      EXPECT_EQ(users(), 0u);
+      EXPECT_EQ(made_records(), 20);
+    }
+  }
+  EXPECT_EQ(
+      k5_make_open(name_.c_str(), "", "1,0,0,0,0", "40,40,1", "1,0,8,0", nullptr, K_MODE_WRITE),
+      nullptr);
+  EXPECT_EQ(error(), 2);
+  ASSERT_EQ(k5_remove(name_.c_str()), 1);
+  EXPECT_EQ(
+      k5_make_open(name_.c_str(), "", "1,0,0,0,0", "40,40,1", "1,0,8,99", nullptr, K_MODE_FILL),
+      nullptr);
+  EXPECT_FALSE(raw::exists(name_));
 }
 
 // f_open gives handles of the table whose entries hold the descriptors: 0 reads, 513

@@ -248,6 +248,12 @@ int k5_info(KFile* file, int code, char* buffer);
 // make 5, above 5 make 5), replacing a file of that name.
 int k5_make(const char* name, const char* comment, const char* storage, const char* sizes,
             const char* keys, const uint8_t* collating);
+// Makes a new file as k5_make does and returns it open in mode (K_MODE_FILL or
+// K_MODE_FAST_FILL), null on failure. The file is made with its user count raised for this
+// opener, so it never lies on disk closed and empty while it is being filled: a program that
+// dies before k5_close leaves a file that a check reports, not one that looks complete.
+KFile* k5_make_open(const char* name, const char* comment, const char* storage, const char* sizes,
+                    const char* keys, const uint8_t* collating, int mode);
 // Makes a version-2 file from the old-format texts.
 int k2_make(const char* name, const char* parameters, const char* description);
 // Generic make. parameters: empty (K_VERSION decides) or "V2" to "V5". description:

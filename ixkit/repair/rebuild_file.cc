@@ -207,17 +207,15 @@ void set_make_version(const RebuildJob* job) {
 
 int make_new_file(RebuildJob* job, const char* name, int temporary) {
   set_make_version(job);
-  if (!k5_make(name, job->comment, job->storage, job->sizes, job->keys,
-               job->has_collating ? job->collating : nullptr)) {
-    ki_error(name);
-    return 0;
-  }
-  job->temp_made = temporary;
-  job->target = k5_open(name, job->new_mode, "0,0,0");
+  // Made and opened in one step, so that the new file never lies on disk looking complete
+  // while it is empty.
+  job->target = k5_make_open(name, job->comment, job->storage, job->sizes, job->keys,
+                             job->has_collating ? job->collating : nullptr, job->new_mode);
   if (job->target == nullptr) {
     ki_error(name);
     return 0;
   }
+  job->temp_made = temporary;
   return 1;
 }
 
