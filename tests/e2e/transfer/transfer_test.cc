@@ -1,7 +1,10 @@
 // -unload, -load, -deleted and -extract: records through every flat file framing and back,
 // the load modes, deleted-record recovery, extraction by key, and the refusals.
+#include <unistd.h>
+
 #include <algorithm>
 #include <array>
+#include <filesystem>
 #include <random>
 
 #include "tests/e2e/kelvra_files.h"
@@ -239,6 +242,42 @@ TEST_F(Transfer, UnloadPadsAndReportsWriteErrors) {
   EXPECT_TRUE(file_holds(path("fixed"), std::string("aa\0z\0\0\0\0\0\0bb  \0\0\0\0\0\0", 20)));
   EXPECT_EQ(said(run(words("-unload k /dev/full"))),
             "255 [Record size = 10\nUnloading k...\n/dev/full: write error\n][]");
+}
+
+// Only the spelling of the two names is compared: a destination that is the source under
+// another name (./f, the full path, a hard link) or one of its segment files is emptied,
+// and the reads that follow fail in the library's words while the command ends normally.
+// The records read before stay in the destination.
+TEST_F(Transfer, UnloadIntoItsOwnSource) {
+  const std::vector<std::string> all = records_up_to(150);
+  for (int version = 2; version <= 5; ++version) {
+    std::vector<std::string> destinations = {"./f", path("f"), "h"};
+    if (version >= 4) destinations.insert(destinations.end(), {"f.x0", "f.d1"});
+    for (const std::string& destination : destinations) {
+      SCOPED_TRACE("version " + std::to_string(version) + " into " + destination);
+      for (const auto& entry : std::filesystem::directory_iterator(scratch())) {
+        std::filesystem::remove(entry.path());
+      }
+      make(path("f"), {.version = version, .segment_size = 4096}, all);
+      ASSERT_EQ(link(path("f").c_str(), path("h").c_str()), 0);
+      const std::string file = destination.starts_with("/") ? destination : path(destination);
+      ASSERT_TRUE(file_exists(file));
+      // Nodes are met first in a file of one piece and in an emptied index segment.
+      const bool node = version <= 3 || destination == "f.x0";
+      EXPECT_EQ(said(run({"-unload", "f", destination})),
+                std::string("0 [Record size = 40\nUnloading f...\n][f: damaged file (error 6/") +
+                    (node ? "10" : "81") + ")\n]");
+      // Only f.d1 keeps records: those of data segment 0, read before its own were met.
+      const std::string kept =
+          read_file(destination.starts_with("/") ? destination : path(destination));
+      const size_t count = kept.size() / 40;
+      EXPECT_EQ(kept.empty(), destination != "f.d1");
+      EXPECT_LT(count, all.size());
+      std::string first;
+      for (size_t i = 0; i < count; ++i) first += all[i];
+      EXPECT_EQ(kept, first);
+    }
+  }
 }
 
 // -deleted on a version-5 file of two data segments: the deleted chain (last deleted first)
