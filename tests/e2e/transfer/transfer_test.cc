@@ -155,6 +155,26 @@ TEST_F(Transfer, Refusals) {
   EXPECT_FALSE(file_exists(path("o")));
 }
 
+// A source that cannot be read (a directory, a file whose first read fails) is refused with
+// the system's reason before the destination is touched, also with n, in every layout; a
+// pipe is read as it comes.
+TEST_F(Transfer, LoadSourceThatCannotBeRead) {
+  make(path("k"), {}, records_up_to(3));
+  std::filesystem::create_directory(path("adir"));
+  const std::string k = read_file(path("k"));
+  for (const std::string options : {"-", "-n", "-d", "-nd", "-t", "-nt", "-bv", "-nbvx"}) {
+    EXPECT_EQ(said(run({"-load", options, "adir", "k"})), "255 [][adir: Is a directory\n]");
+    EXPECT_EQ(said(run({"-load", options, "/proc/self/mem", "k"})),
+              "255 [][/proc/self/mem: Input/output error\n]");
+  }
+  EXPECT_TRUE(file_holds(path("k"), k));
+  EXPECT_EQ(said(run({"-load", "/dev/stdin", "k"}, {.input = record(7)})),
+            "0 [Record size = 40\nLoading k...\n1 records loaded\n][]");
+  std::vector<std::string> all = records_up_to(3);
+  all.push_back(record(7));
+  EXPECT_EQ(records(path("k")), all);
+}
+
 // Line files: a line longer than R is cut (once, with its number), bytes after the last
 // line end are not loaded, CR LF reads as LF and byte 26 ends the input. Fixed records: a
 // short last one is dropped, and with d those that begin with 256 zero bytes are skipped.
