@@ -9,15 +9,13 @@
 #include "ixkit/libs/kelvra5.h"
 #include "kelvra/format.h"
 #include "kelvra/keydesc.h"
+#include "kelvra/read_windows.h"
 
 struct BulkState;
 
 // One segment file.
 struct SegmentFile {
   int fd = -1;
-  uint8_t* map = nullptr;  // view of the first map_length bytes (written only in index segments)
-  size_t map_length = 0;
-  int map_tried = 0;
   int64_t disk_length = 0;  // bytes the file holds on disk
   int exists = 0;
 };
@@ -75,6 +73,7 @@ struct KFileState {
   std::vector<int64_t> data_size;
   std::vector<int64_t> index_size;
   PendingWrite pending;
+  ReadWindows windows;
   std::vector<uint8_t> scratch[3];  // record-sized work areas
   Cursor cursor;
   uint64_t generation = 0;  // changes with every change of a tree

@@ -2,7 +2,6 @@
 #include "kelvra/segments.h"
 
 #include <fcntl.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -26,44 +25,25 @@ std::vector<int64_t>& sizes(KFileState* s, int code) {
   return code == K_SEGMENT_DATA ? s->data_size : s->index_size;
 }
 
-int write_all(SegmentFile* f, uint64_t pos, const void* buffer, size_t count) {
-  if (static_cast<int64_t>(pos + count) > f->disk_length) {
-    f->disk_length = static_cast<int64_t>(pos + count);
+// Writes through to segment (code, n), and into the read windows that hold the place. After
+// a failed write nobody knows what the file holds there: the windows are dropped.
+int write_all(KFileState* s, int code, int n, const void* buffer, uint64_t pos, size_t count) {
+  SegmentFile& f = files(s, code)[static_cast<size_t>(n)];
+  if (static_cast<int64_t>(pos + count) > f.disk_length) {
+    f.disk_length = static_cast<int64_t>(pos + count);
   }
-  return write_at(f->fd, pos, buffer, count);
+  if (!write_at(f.fd, pos, buffer, count)) {
+    windows_forget(&s->windows);
+    return 0;
+  }
+  windows_store(&s->windows, code, n, pos, static_cast<const uint8_t*>(buffer), count);
+  return 1;
 }
 
 void note_size(KFileState* s, int code, int n, int64_t end) {
   std::vector<int64_t>& v = sizes(s, code);
   if (static_cast<size_t>(n) >= v.size()) v.resize(static_cast<size_t>(n) + 1, 0);
   if (end > v[static_cast<size_t>(n)]) v[static_cast<size_t>(n)] = end;
-}
-
-// Maps a segment so that reads copy from memory instead of asking the system each time: a
-// data segment of a file opened for reading, as long as the file is; an index segment over
-// the whole segment size, writable when the file is, so that nodes are also written by
-// copying. Only bytes the file holds (disk_length) are ever touched through a view.
-void map_segment(KFileState* s, int code, SegmentFile* f) {
-  if (f->map_tried) return;
-  f->map_tried = 1;
-  size_t span;
-  int protection = PROT_READ;
-  if (code == K_SEGMENT_DATA) {
-    if (s->writable || f->disk_length <= 0) return;
-    span = static_cast<size_t>(f->disk_length);
-  } else {
-    span = s->header.segment_size;
-    if (s->writable) protection |= PROT_WRITE;
-  }
-  void* m = mmap(nullptr, span, protection, MAP_SHARED, f->fd, 0);
-  if (m == MAP_FAILED) return;
-  f->map = static_cast<uint8_t*>(m);
-  f->map_length = span;
-}
-
-// Whether count bytes at pos can be copied through the segment's view.
-bool in_view(const SegmentFile& f, uint64_t pos, uint32_t count) {
-  return f.map && pos + count <= f.map_length && static_cast<int64_t>(pos + count) <= f.disk_length;
 }
 
 }  // namespace
@@ -117,9 +97,7 @@ int open_segment(KFileState* s, int code, int n, int create) {
     if (fd < 0) return k_fail_errno();
     uint8_t block[K_HEADER_SIZE];
     encode_segment_header(s->header, code, n, s->block_bytes, block);
-    SegmentFile created;
-    created.fd = fd;
-    if (!write_all(&created, 0, block, sizeof block)) {
+    if (!write_at(fd, 0, block, sizeof block)) {
       close(fd);
       unlink(path.c_str());
       return 0;
@@ -142,18 +120,17 @@ int open_segment(KFileState* s, int code, int n, int create) {
 void close_segments(KFileState* s) {
   for (std::vector<SegmentFile>* v : {&s->data, &s->index}) {
     for (SegmentFile& f : *v) {
-      if (f.map) munmap(f.map, f.map_length);
       if (f.fd >= 0) close(f.fd);
       f = SegmentFile{};
     }
   }
+  windows_forget(&s->windows);
 }
 
 int flush_pending(KFileState* s) {
   PendingWrite& p = s->pending;
   if (p.segment < 0 || p.bytes.empty()) return 1;
-  int ok = write_all(&files(s, p.code)[static_cast<size_t>(p.segment)], p.start, p.bytes.data(),
-                     p.bytes.size());
+  int ok = write_all(s, p.code, p.segment, p.bytes.data(), p.start, p.bytes.size());
   p.bytes.clear();
   p.segment = -1;
   return ok;
@@ -169,12 +146,9 @@ int segment_read(KFileState* s, int code, int n, uint64_t pos, void* buffer, uin
   }
   if (!open_segment(s, code, n, 0)) return k_damaged(damage);
   SegmentFile& f = files(s, code)[static_cast<size_t>(n)];
-  map_segment(s, code, &f);
-  if (in_view(f, pos, count)) {
-    memcpy(buffer, f.map + pos, count);
-    return 1;
+  if (!window_read(&s->windows, code, n, f.fd, pos, static_cast<uint8_t*>(buffer), count)) {
+    return k_damaged(damage);
   }
-  if (read_at(f.fd, pos, buffer, count) != count) return k_damaged(damage);
   return 1;
 }
 
@@ -187,15 +161,6 @@ int segment_write(KFileState* s, int code, int n, uint64_t pos, const void* buff
   PendingWrite& p = s->pending;
   const uint8_t* bytes = static_cast<const uint8_t*>(buffer);
   bool same_file = p.code == code && p.segment == n && !p.bytes.empty();
-  if (code == K_SEGMENT_INDEX) {
-    map_segment(s, code, &f);
-    // Nodes the file holds are rewritten through the view; new nodes at the end are
-    // appended below, which costs no page faults.
-    if (s->writable && in_view(f, pos, count)) {
-      memcpy(f.map + pos, bytes, count);
-      return 1;
-    }
-  }
   if (same_file && pos == p.start + p.bytes.size()) {
     p.bytes.insert(p.bytes.end(), bytes, bytes + count);
     return p.bytes.size() >= kPendingLimit ? flush_pending(s) : 1;
@@ -213,7 +178,7 @@ int segment_write(KFileState* s, int code, int n, uint64_t pos, const void* buff
     p.bytes.assign(bytes, bytes + count);
     return 1;
   }
-  return write_all(&f, pos, buffer, count);
+  return write_all(s, code, n, buffer, pos, count);
 }
 
 int64_t segment_length(KFileState* s, int code, int n) {

@@ -15,7 +15,7 @@ std::string segment_file_name(const std::string& name, int code, int n);
 // Opens segment n (creating it with its header block when create is set and it does not
 // exist). Returns 0 with the file error code set when it cannot.
 int open_segment(KFileState* s, int code, int n, int create);
-// Closes every segment file and forgets the views.
+// Closes every segment file and forgets the read windows.
 void close_segments(KFileState* s);
 
 // Positional reads and writes on a descriptor that go on after short transfers and
@@ -24,9 +24,10 @@ void close_segments(KFileState* s);
 size_t read_at(int fd, uint64_t pos, void* buffer, size_t count);
 int write_at(int fd, uint64_t pos, const void* buffer, size_t count);
 
-// Reads or writes count bytes at pos of a segment. A read of bytes that are not all there
-// fails with file error 6 and the given secondary code. Data appended at the end of a data
-// segment is collected and written in large pieces; reads see it.
+// Reads or writes count bytes at pos of a segment. Reads copy from the read windows
+// (read_windows.h); a read of bytes that are not all there, also of a file that another
+// open has shortened, fails with file error 6 and the given secondary code. Data appended
+// at the end of a segment is collected and written in large pieces; reads see it.
 int segment_read(KFileState* s, int code, int n, uint64_t pos, void* buffer, uint32_t count,
                  int damage);
 int segment_write(KFileState* s, int code, int n, uint64_t pos, const void* buffer, uint32_t count);

@@ -21,6 +21,17 @@ void report_size(const char* name, void* context) {
   size_file(name, *static_cast<int*>(context));
 }
 
+int32_t used_share(int64_t records, int64_t empty) {
+  // (records x 100) / (records + empty) in signed 32-bit integers, truncated: past 21474836
+  // records the product wraps. Product and sum are formed in 64 bits and converted to 32
+  // bits, which C++20 defines as wrapping (modulo 2 to the 32nd); so is the conversion of
+  // the quotient, which -2147483648 / -1 needs. A sum that wraps to 0 gives 0.
+  const int32_t product = static_cast<int32_t>(records * 100);
+  const int32_t sum = static_cast<int32_t>(records + empty);
+  if (sum == 0) return 0;
+  return static_cast<int32_t>(static_cast<int64_t>(product) / sum);
+}
+
 }  // namespace
 
 void size_command(int count, char** words) {
@@ -36,13 +47,11 @@ void size_file(const char* name, int silent) {
     if (!silent) rt_print_args(rt_message(1462, 0, "%s: not a Kelvra file\n"), name);
     return;
   }
-  // Counts are 32-bit unsigned on disk; the sums and the share are worked out in 64 bits so
-  // that large files neither overflow nor wrap.
+  // Counts are 32-bit unsigned on disk; their sum is worked out in 64 bits.
   const int64_t records = file_header.records;
   int64_t empty = file_header.deleted;
   if (file_header.version == 2) empty += file_header.free_records;
   rt_print("%-30s%9ld%9ld%9ld", name, static_cast<long>(file_header.end_offset),
            static_cast<long>(records), static_cast<long>(empty));
-  const int64_t used = empty == 0 ? 100 : records * 100 / (records + empty);
-  rt_print("%8ld%%\n", static_cast<long>(used));
+  rt_print("%8ld%%\n", static_cast<long>(empty == 0 ? 100 : used_share(records, empty)));
 }

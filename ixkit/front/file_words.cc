@@ -27,7 +27,5 @@ void for_each_file(int count, char** words, int first, int line_size, FileAction
   if (quiet) exit_run(99);
   char line[257];
   if (line_size > static_cast<int>(sizeof line)) line_size = sizeof line;
-  while (rt_input_line(line, line_size)) {
-    if (line[0] != '\0') action(line, context);
-  }
+  while (rt_input_line(line, line_size)) action(line, context);
 }

@@ -10,8 +10,8 @@ typedef void (*FileAction)(const char* name, void* context);
 
 // Calls action for each of words[first] to words[count - 1]. With none, ends the run with 99
 // in quiet mode; otherwise reads names from the console, one per line of at most
-// line_size - 1 characters (at most 256), until input ends. An empty line names no file and
-// is passed over.
+// line_size - 1 characters (at most 256), until input ends. Every line read is a name, an
+// empty one too (it names no file that opens, and is reported like one).
 void for_each_file(int count, char** words, int first, int line_size, FileAction action,
                    void* context);
 

@@ -77,7 +77,8 @@ void append_number(RtStrBuf* text, const char* format, int number);
 // ---- Translation table ---------------------------------------------------------------
 
 // The 256-byte table described by the file (tracked storage, released by the caller with
-// rt_free), or null when the name is null or empty or the file cannot be opened (reported).
+// rt_free), or null when the name is null or empty or the file cannot be opened or read
+// (reported).
 uint8_t* read_translation_table(const char* name);
 // The next character code that counts in a translation table file, or -1 at its end.
 int next_table_char(FILE* stream);

@@ -81,6 +81,14 @@ uint8_t* read_translation_table(const char* name) {
       previous = c;
     }
   }
+  if (ferror(stream)) {
+    // A file that cannot be read (a directory, most often) gives no table, like a missing
+    // one: its end is not the end of the order it was meant to give.
+    rt_report_error(name);
+    rt_fclose(stream);
+    rt_free(table, IXKIT_SOURCE, __LINE__, 0);
+    return nullptr;
+  }
   for (int c = 0; c < 256; ++c) place(c, table, placed, &next);
   rt_fclose(stream);
   return table;

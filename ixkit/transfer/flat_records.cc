@@ -12,9 +12,9 @@ long read_record(int descriptor, uint8_t* record, int variable, int prefix_bytes
   uint32_t length = max_size;
   if (variable) {
     uint8_t prefix[4];
-    if (seq_read(descriptor, prefix, static_cast<uint64_t>(prefix_bytes)) != prefix_bytes) {
-      return 0;
-    }
+    long got = seq_read(descriptor, prefix, static_cast<uint64_t>(prefix_bytes));
+    if (got < 0) return SEQ_READ_FAILED;
+    if (got != prefix_bytes) return 0;
     if (big_endian) {
       length = 0;
       for (int i = 0; i < prefix_bytes; ++i) length = length << 8 | prefix[i];
@@ -27,8 +27,9 @@ long read_record(int descriptor, uint8_t* record, int variable, int prefix_bytes
   }
   if (length == 0) return 0;
   // A partial last record is dropped: it ends the input like the end of the data.
-  if (seq_read(descriptor, record, length) != static_cast<long>(length)) return 0;
-  return static_cast<long>(length);
+  long got = seq_read(descriptor, record, length);
+  if (got < 0) return SEQ_READ_FAILED;
+  return got == static_cast<long>(length) ? got : 0;
 }
 
 }  // namespace

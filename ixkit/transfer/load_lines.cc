@@ -77,9 +77,9 @@ void load_lines(LoadRun* run) {
   if (chunk == nullptr) out_of_memory();
 
   LineState line = {0, false, false, 1};
-  long got;
+  long got = 0;
   bool ended = false;
-  while (!ended && (got = read_chunk(run->source, chunk, chunk_size)) > 0) {
+  while (!ended && (got = seq_read(run->source, chunk, chunk_size)) > 0) {
     ControlBytes next = {{-1, -1, -1}};
     for (long i = 0; i < got; ++i) {
       uint8_t byte = chunk[i];
@@ -103,6 +103,11 @@ void load_lines(LoadRun* run) {
         i = end - 1;
       }
     }
+  }
+  if (got < 0) {
+    // A failure is not the end of the data: the lines before stay loaded, the run fails.
+    rt_report_error(run->source_name);
+    raise_exit_status(255);
   }
   // Bytes after the last line feed make no record.
   rt_free(chunk, IXKIT_SOURCE, __LINE__, 0);

@@ -25,6 +25,12 @@ void load_records(LoadRun* run) {
   unsigned long number = 0;  // records read, for the message below
   long length;
   while ((length = reader(run->source, run->record, o.v, o.x, run->record_size)) != 0) {
+    if (length == SEQ_READ_FAILED) {
+      // A failure is not the end of the data: what came before stays loaded, the run fails.
+      rt_report_error(run->source_name);
+      raise_exit_status(255);
+      return;
+    }
     ++number;
     if (length == SEQ_RECORD_TOO_LONG) {
       // The rest of the file cannot be framed: what came before stays loaded.

@@ -32,6 +32,22 @@ bool buffered(int descriptor) {
   return seq_buffer.active && seq_buffer.descriptor == descriptor;
 }
 
+// Opens name; one opened for reading must give its first byte (or its end) to a read at its
+// start, which does not move a file's offset. A pipe or terminal cannot be read that way
+// (ESPIPE) and is taken as it is.
+int open_file(const char* name, int flags) {
+  int descriptor = open(name, flags, 0666);
+  if (descriptor < 0 || (flags & O_ACCMODE) != O_RDONLY) return descriptor;
+  uint8_t first;
+  if (pread(descriptor, &first, 1, 0) < 0 && errno != ESPIPE) {
+    int reason = errno;
+    close(descriptor);
+    errno = reason;
+    return -1;
+  }
+  return descriptor;
+}
+
 }  // namespace
 
 uint64_t seq_block_size(const char* value) {
@@ -47,7 +63,7 @@ uint64_t seq_block_size(const char* value) {
 int seq_open(const char* name, int flags, int want_buffer) {
   uint64_t block = want_buffer ? seq_block_size(getenv("C_SEQ_DEFAULT_BLOCK_SIZE")) : 0;
   seq_buffer.active = false;
-  if (block == 0) return open(name, flags, 0666);
+  if (block == 0) return open_file(name, flags);
 
   seq_buffer.buffer = static_cast<uint8_t*>(
       rt_alloc(block, 32768, IXKIT_SOURCE, __LINE__, "ixkit -(un)load file buffer", 0));
@@ -56,7 +72,7 @@ int seq_open(const char* name, int flags, int want_buffer) {
     errno = ENOMEM;
     return -1;
   }
-  int descriptor = open(name, flags, 0666);
+  int descriptor = open_file(name, flags);
   if (descriptor < 0) {
     int reason = errno;  // kept for the caller's report
     rt_free(seq_buffer.buffer, IXKIT_SOURCE, __LINE__, 0);
@@ -142,9 +158,4 @@ int seq_close(int descriptor) {
     seq_buffer = {false, -1, 0, nullptr, 0, 0};
   }
   return close(descriptor);
-}
-
-long read_chunk(int descriptor, void* buffer, uint64_t count) {
-  long n = seq_read(descriptor, buffer, count);
-  return n < 0 ? 0 : n;
 }

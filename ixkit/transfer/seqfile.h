@@ -32,7 +32,9 @@ extern SeqBuffer seq_buffer;
 uint64_t seq_block_size(const char* value);
 
 // Opens name with flags (files made get permission 0666 before the umask), through the
-// buffer when want_buffer is set and the environment allows it. A descriptor, or -1.
+// buffer when want_buffer is set and the environment allows it. A descriptor, or -1 with
+// the system's reason in errno. A file opened for reading must give bytes: one that fails
+// at once (a directory, most often) is refused here.
 int seq_open(const char* name, int flags, int want_buffer);
 // Bytes delivered (fewer than count only at the end of the data), 0 for count 0, -1 after a
 // failed read.
@@ -43,16 +45,15 @@ long seq_write(int descriptor, const void* buffer, uint64_t count);
 int seq_flush(int descriptor);
 // Releases the buffer and closes the descriptor (without flushing).
 int seq_close(int descriptor);
-// seq_read with a failure taken as the end of the data.
-long read_chunk(int descriptor, void* buffer, uint64_t count);
-
-// Result of the record readers for a length prefix above the record buffer: the record is
-// not read and the input ends.
+// Results of the record readers besides a length: a length prefix above the record buffer
+// (the record is not read), and a failed read (the system's reason in errno). Either ends
+// the input.
 constexpr long SEQ_RECORD_TOO_LONG = -1;
+constexpr long SEQ_READ_FAILED = -2;
 
 // One record of a flat file into record (max_size bytes): its length, 0 at the end of the
-// input (also a partial last record and a variable record of length 0), or
-// SEQ_RECORD_TOO_LONG. variable: length prefixed, else max_size bytes. The portable prefix
+// input (also a partial last record and a variable record of length 0), SEQ_RECORD_TOO_LONG
+// or SEQ_READ_FAILED. variable: length prefixed, else max_size bytes. The portable prefix
 // is big-endian, 4 bytes when wide else 2; the native prefix is always 4 bytes in the
 // machine's order (wide is ignored).
 long read_portable_record(int descriptor, uint8_t* record, int variable, int wide,

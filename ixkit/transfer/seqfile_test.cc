@@ -2,6 +2,10 @@
 // two record readers of -load; and the key value word of -extract.
 #include "ixkit/transfer/seqfile.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstring>
 #include <string>
 #include <utility>
@@ -84,6 +88,23 @@ TEST_F(SeqFileTest, RecordReaders) {
     EXPECT_EQ(c.first > 0 ? next() : 0, 0) << c.text;    // then the end
     seq_close(fd);
   }
+}
+
+// A file that gives no bytes at all is refused at the open with the system's reason; a read
+// that fails later is no end of the input: the readers say so.
+TEST_F(SeqFileTest, ReadFailures) {
+  ASSERT_EQ(mkdir(path("dir").c_str(), 0777), 0);
+  errno = 0;
+  EXPECT_EQ(seq_open(path("dir").c_str(), SEQ_READ, 1), -1);
+  EXPECT_EQ(errno, EISDIR);
+  const int fd = ::open(path("dir").c_str(), O_RDONLY);  // a descriptor whose reads fail
+  ASSERT_GE(fd, 0);
+  uint8_t record[8];
+  EXPECT_EQ(read_portable_record(fd, record, 0, 0, 8), SEQ_READ_FAILED);
+  EXPECT_EQ(read_portable_record(fd, record, 1, 1, 8), SEQ_READ_FAILED);
+  EXPECT_EQ(read_native_record(fd, record, 1, 0, 8), SEQ_READ_FAILED);
+  EXPECT_EQ(seq_read(fd, record, 8), -1);
+  close(fd);
 }
 
 // A leading quote of either kind is dropped with its partner; a backslash makes the next

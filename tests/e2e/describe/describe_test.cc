@@ -222,6 +222,20 @@ TEST_F(Describe, SizeReport) {
                 row("old", h.end_offset, "        4        6      40%\n") +
                 "text: not a Kelvra file\nmissing: not a Kelvra file\n][]");
   EXPECT_EQ(run({"-size", "-q"}, {.input = "old\n"}).status, 99);
+  // The share is worked out in signed 32-bit integers: past 21474836 records the product
+  // wraps, and so can the quotient (-2147483648 / -1); a sum that wraps to 0 gives 0.
+  for (const auto& [records, empty, share] :
+       std::vector<std::tuple<uint32_t, uint32_t, long>>{{21474836, 1, 99},
+                                                         {30000000, 10, -43},
+                                                         {536870912, 3758096383u, -2147483648L},
+                                                         {4294967286u, 10, 0}}) {
+    set_field(path("ninety"), 5, KF_RECORDS, 4, records);
+    set_field(path("ninety"), 5, KF_DELETED, 4, empty);
+    EXPECT_EQ(said(run({"-size", "ninety"})),
+              "0 [File                               size   # recs  # empty   % used\n\n" +
+                  row("ninety", end("ninety", 5), right(records, 9) + right(empty, 9)) +
+                  right(share, 8) + "%\n][]");
+  }
 }
 
 // -zero, -note and -augment change only their own header bytes, in each version: the user

@@ -7,7 +7,7 @@
 #include <csignal>
 #include <filesystem>
 
-#include "tests/e2e/harness.h"
+#include "tests/e2e/kelvra_files.h"
 
 namespace {
 
@@ -33,6 +33,21 @@ std::string times(const std::string& text, int n) {
 }
 
 class Front : public E2eTest {};
+
+// A command given no file names reads them from the console, one per line: every line is a
+// name, an empty one and one of blanks too, and the run comes to what the same names given
+// as words give.
+TEST_F(Front, NamesFromTheConsole) {
+  kfiles::make(path("f"), {});
+  for (const std::string command :
+       {"-info", "-size -n", "-zero", "-fixvers", "-note x", "-augment 50", "-check -f"}) {
+    std::vector<std::string> line = words(command);
+    const std::string typed = said(run(line, {.input = "f\n\n  \nf\n"}));
+    line.insert(line.end(), {"f", "", "  ", "f"});
+    EXPECT_EQ(typed, said(run(line))) << command;
+  }
+  EXPECT_EQ(said(run({"-zero"}, {.input = "\n"})), "0 [][: bad parameter (error 2/0)\n]");
+}
 
 // A word that selects no command prints the usage text (without reading input) and ends
 // with 255; -version prints the version lines whatever follows.

@@ -6,6 +6,7 @@
 #include <array>
 #include <filesystem>
 
+#include "kelvra/format.h"
 #include "tests/e2e/kelvra_files.h"
 
 namespace {
@@ -111,7 +112,8 @@ TEST_F(Gen, QuietAndUsage) {
 // A parameter file of every line kind: comments and blank lines, later and old formats,
 // flat files, generic lines with empty and non-empty version fields, bad entries, a line
 // over 60000 characters, a file name taken by a non-Kelvra file; nothing after a byte 26.
-// A second run makes nothing and names only the existing flat file and the failures.
+// A second run makes nothing and names only the existing flat file and the failures. A
+// directory given as the parameter file is reported as such.
 TEST_F(Gen, ParameterFile) {
   mkdir(path("d").c_str(), 0777);
   write_file(path("d/TEXT"), "not a Kelvra file");
@@ -140,16 +142,24 @@ TEST_F(Gen, ParameterFile) {
   EXPECT_TRUE(file_holds(path("d/SEQF"), ""));
   EXPECT_EQ(run({"-gen", "p.par", "d"}).out,
             "SEQF\nX\nX\nNOCOMMA\nNOCOMMA: bad entry\nTEXT\nBAD\n");
+  EXPECT_EQ(said(run(words("-gen d d"))), "255 [][d: Is a directory\n]");
 }
 
-// A file made with a translation table orders its keys by it; a table that cannot be read
-// is reported and the file made without one. -3 chooses the version.
+// A file made with a translation table orders its keys by it; a table that cannot be
+// opened or read (a directory) is reported and the file made without one. -3 chooses the
+// version.
 TEST_F(Gen, TranslationTablesAndVersionOptions) {
   mkdir(path("d").c_str(), 0777);
+  mkdir(path("d/tables").c_str(), 0777);
   write_file(path("d/order.tab"), "| key order\nZ Y X");
-  write_file(path("p.par"), "T," + kFile + ";order.tab;\nU," + kFile + ";missing.tab;\n");
+  write_file(path("p.par"),
+             "T," + kFile + ";order.tab;\nU," + kFile + ";missing.tab;\nV," + kFile + ";tables;\n");
   EXPECT_EQ(said(run(words("-gen -3 p.par d"))),
-            "0 [T\nU\n][missing.tab: No such file or directory\n]");
+            "0 [T\nU\nV\n][missing.tab: No such file or directory\ntables: Is a directory\n]");
+  for (const auto& [name, flags] :
+       std::vector<std::pair<std::string, uint32_t>>{{"d/T", 1}, {"d/U", 0}, {"d/V", 0}}) {
+    EXPECT_EQ(field(read_file(path(name)), 3, KF_FLAGS, 2), flags) << name << ": table flag";
+  }
   // The first key in the order of each file, and all of them from there.
   for (const auto& [name, first, order] :
        std::vector<std::array<std::string, 3>>{{"d/T", "ZZZZZZZZ", "ZYXA"}, {"d/U", "", "AXYZ"}}) {

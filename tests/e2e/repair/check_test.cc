@@ -140,7 +140,9 @@ TEST_F(Check, OptionsAndStatus) {
            {"-check -f -k 5 f", 0, "0 [f: key 5 does not exist in this file, '-k' ignored\n][]"},
            {"-check -k 121 f", 0, "255 ['-k' value must be between 0 and 120\n][]"},
            {"-check -qf", 0, "99 [][]"},
-           {"-check", 2, "2 [][" + in_use + in_use + "]"}}) {
+           {"-check", 2,
+            "255 [][" + in_use + ": file missing: No such file or directory (error 15/2)\n" +
+                in_use + "]"}}) {
     set_field(f_, 5, KF_USER_COUNT, 2, users);
     EXPECT_EQ(said(run(words(line), {.input = "f\n\nf\r\n"})), outcome) << line;
   }

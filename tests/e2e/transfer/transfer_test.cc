@@ -1,7 +1,10 @@
 // -unload, -load, -deleted and -extract: records through every flat file framing and back,
 // the load modes, deleted-record recovery, extraction by key, and the refusals.
+#include <unistd.h>
+
 #include <algorithm>
 #include <array>
+#include <filesystem>
 #include <random>
 
 #include "tests/e2e/kelvra_files.h"
@@ -152,6 +155,26 @@ TEST_F(Transfer, Refusals) {
   EXPECT_FALSE(file_exists(path("o")));
 }
 
+// A source that cannot be read (a directory, a file whose first read fails) is refused with
+// the system's reason before the destination is touched, also with n, in every layout; a
+// pipe is read as it comes.
+TEST_F(Transfer, LoadSourceThatCannotBeRead) {
+  make(path("k"), {}, records_up_to(3));
+  std::filesystem::create_directory(path("adir"));
+  const std::string k = read_file(path("k"));
+  for (const std::string options : {"-", "-n", "-d", "-nd", "-t", "-nt", "-bv", "-nbvx"}) {
+    EXPECT_EQ(said(run({"-load", options, "adir", "k"})), "255 [][adir: Is a directory\n]");
+    EXPECT_EQ(said(run({"-load", options, "/proc/self/mem", "k"})),
+              "255 [][/proc/self/mem: Input/output error\n]");
+  }
+  EXPECT_TRUE(file_holds(path("k"), k));
+  EXPECT_EQ(said(run({"-load", "/dev/stdin", "k"}, {.input = record(7)})),
+            "0 [Record size = 40\nLoading k...\n1 records loaded\n][]");
+  std::vector<std::string> all = records_up_to(3);
+  all.push_back(record(7));
+  EXPECT_EQ(records(path("k")), all);
+}
+
 // Line files: a line longer than R is cut (once, with its number), bytes after the last
 // line end are not loaded, CR LF reads as LF and byte 26 ends the input. Fixed records: a
 // short last one is dropped, and with d those that begin with 256 zero bytes are skipped.
@@ -239,6 +262,42 @@ TEST_F(Transfer, UnloadPadsAndReportsWriteErrors) {
   EXPECT_TRUE(file_holds(path("fixed"), std::string("aa\0z\0\0\0\0\0\0bb  \0\0\0\0\0\0", 20)));
   EXPECT_EQ(said(run(words("-unload k /dev/full"))),
             "255 [Record size = 10\nUnloading k...\n/dev/full: write error\n][]");
+}
+
+// Only the spelling of the two names is compared: a destination that is the source under
+// another name (./f, the full path, a hard link) or one of its segment files is emptied,
+// and the reads that follow fail in the library's words while the command ends normally.
+// The records read before stay in the destination.
+TEST_F(Transfer, UnloadIntoItsOwnSource) {
+  const std::vector<std::string> all = records_up_to(150);
+  for (int version = 2; version <= 5; ++version) {
+    std::vector<std::string> destinations = {"./f", path("f"), "h"};
+    if (version >= 4) destinations.insert(destinations.end(), {"f.x0", "f.d1"});
+    for (const std::string& destination : destinations) {
+      SCOPED_TRACE("version " + std::to_string(version) + " into " + destination);
+      for (const auto& entry : std::filesystem::directory_iterator(scratch())) {
+        std::filesystem::remove(entry.path());
+      }
+      make(path("f"), {.version = version, .segment_size = 4096}, all);
+      ASSERT_EQ(link(path("f").c_str(), path("h").c_str()), 0);
+      const std::string file = destination.starts_with("/") ? destination : path(destination);
+      ASSERT_TRUE(file_exists(file));
+      // Nodes are met first in a file of one piece and in an emptied index segment.
+      const bool node = version <= 3 || destination == "f.x0";
+      EXPECT_EQ(said(run({"-unload", "f", destination})),
+                std::string("0 [Record size = 40\nUnloading f...\n][f: damaged file (error 6/") +
+                    (node ? "10" : "81") + ")\n]");
+      // Only f.d1 keeps records: those of data segment 0, read before its own were met.
+      const std::string kept =
+          read_file(destination.starts_with("/") ? destination : path(destination));
+      const size_t count = kept.size() / 40;
+      EXPECT_EQ(kept.empty(), destination != "f.d1");
+      EXPECT_LT(count, all.size());
+      std::string first;
+      for (size_t i = 0; i < count; ++i) first += all[i];
+      EXPECT_EQ(kept, first);
+    }
+  }
 }
 
 // -deleted on a version-5 file of two data segments: the deleted chain (last deleted first)
