@@ -22,11 +22,8 @@ long read_all(int fd, void* buffer, long count) {
   long done = 0;
   while (done < count) {
     long piece = count - done < kPiece ? count - done : kPiece;
-    ssize_t got = read(fd, at + done, static_cast<size_t>(piece));
-    if (got < 0) {
-      if (errno == EINTR) continue;
-      return -1;
-    }
+    long got = rt_os_read(fd, at + done, static_cast<size_t>(piece));
+    if (got < 0) return -1;
     if (got == 0) break;
     done += got;
   }
@@ -42,11 +39,8 @@ long write_all(int fd, const void* buffer, long count) {
   long done = 0;
   while (done < count) {
     long piece = count - done < kPiece ? count - done : kPiece;
-    ssize_t put = write(fd, at + done, static_cast<size_t>(piece));
-    if (put < 0) {
-      if (errno == EINTR) continue;
-      return -1;
-    }
+    long put = rt_os_write(fd, at + done, static_cast<size_t>(piece));
+    if (put < 0) return -1;
     if (put == 0) {  // no progress: treat as a full device rather than loop for ever
       errno = ENOSPC;
       return -1;
@@ -79,11 +73,7 @@ int rt_open(const char* name, int flags) {
       errno = EINVAL;
       return -1;
   }
-  int fd;
-  do {
-    fd = open(name, mode | O_CLOEXEC, 0666);
-  } while (fd < 0 && errno == EINTR);
-  return fd;
+  return rt_os_open(name, mode, 0666);
 }
 
 long rt_read(int fd, void* buffer, long count) {
@@ -104,7 +94,7 @@ long long rt_seek(int fd, long long offset, int whence) {
 
 // Not repeated on EINTR: the descriptor is released either way.
 int rt_close(int fd) {
-  return close(fd);
+  return rt_os_close(fd);
 }
 
 long rt_fd_read(int fd, void* buffer, long count) {

@@ -34,7 +34,7 @@ void read_file(ConfigState& s) {
   s.file.clear();
   const char* name = getenv("RT_CONFIG");
   if (!name || !*name) return;
-  FILE* file = fopen(name, "r");
+  FILE* file = rt_fopen(name, "r", 0);
   if (!file) return;
   std::string line;
   while (rtcore::read_line(file, line)) {
@@ -49,7 +49,7 @@ void read_file(ConfigState& s) {
     while (last > value && isspace(static_cast<unsigned char>(line[last - 1]))) --last;
     if (last > value) s.file[line.substr(start, end - start)] = line.substr(value, last - value);
   }
-  fclose(file);
+  rt_fclose(file);
 }
 
 // The environment's text, else the file's; null when neither gives one.

@@ -64,12 +64,12 @@ std::unique_ptr<Catalogue> load(const char* name) {
   auto catalogue = std::make_unique<Catalogue>();
   if (!name) return catalogue;
   catalogue->file = name;
-  FILE* file = fopen(name, "r");
+  FILE* file = rt_fopen(name, "r", 0);
   if (!file) return catalogue;
   catalogue->found = fstat(fileno(file), &catalogue->seen) == 0;
   std::string line;
   while (rtcore::read_line(file, line)) add_line(*catalogue, line);
-  fclose(file);
+  rt_fclose(file);
   return catalogue;
 }
 

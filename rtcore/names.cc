@@ -34,7 +34,7 @@ int rt_remove(const char* name) {
     errno = EINVAL;
     return -1;
   }
-  return unlink(name);
+  return rt_os_unlink(name);
 }
 
 const char* rt_path_base(const char* path) {

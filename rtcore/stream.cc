@@ -17,16 +17,21 @@ FILE* rt_fopen(const char* name, const char* mode, int) {
     if (*m != 't') plain[length++] = *m;
   }
   plain[length] = '\0';
+  if (rt_fault(RT_CALL_OPEN)) return nullptr;
   return fopen(name, plain);
 }
 
 int rt_fclose(FILE* stream) {
   if (!stream) return EOF;
+  if (rt_fault(RT_CALL_CLOSE)) {
+    fclose(stream);
+    return EOF;
+  }
   return fclose(stream);
 }
 
 int rt_getc(FILE* stream) {
-  if (!stream) return -1;
+  if (!stream || rt_fault(RT_CALL_READ)) return -1;
   for (;;) {
     int c = getc(stream);
     if (c != EOF) return c;
@@ -39,7 +44,7 @@ int rt_getc(FILE* stream) {
 char* rt_fgets(char* buffer, int size, FILE* stream) {
   if (!buffer || size < 1) return nullptr;
   buffer[0] = '\0';
-  if (!stream || size < 2) return nullptr;
+  if (!stream || size < 2 || rt_fault(RT_CALL_READ)) return nullptr;
   for (;;) {
     if (fgets(buffer, size, stream)) return buffer;
     if (!ferror(stream) || errno != EINTR) return nullptr;

@@ -143,6 +143,44 @@ long rt_fd_read(int fd, void* buffer, long count);
 long rt_fd_write(int fd, const void* buffer, long count);
 long long rt_fd_length(int fd);  // file length, -1 on failure
 
+// ---- The operating system's file calls ---------------------------------------
+
+// Every call that the libraries and the program make on files goes through these (the
+// functions above and the streams below use them too), so that each kind of call is
+// counted and a test can make any one of them fail:
+//   RT_FAULT=KIND:N:ERROR[,...]  the Nth call of KIND (open, read, write, size, sync,
+//                                rename, remove, close, or any) fails with ERROR (a name such
+//                                as ENOSPC or EIO, or a number); read and write count the
+//                                positioned calls too, rename counts links.
+//   RT_FAULT_COUNT=FILE          at the end of the process, the calls of each kind made,
+//                                one "KIND COUNT" line each.
+// Both are configuration values (rt_config_text). The calls repeat on EINTR.
+enum RtCall {
+  RT_CALL_OPEN,
+  RT_CALL_READ,
+  RT_CALL_WRITE,
+  RT_CALL_SIZE,
+  RT_CALL_SYNC,
+  RT_CALL_RENAME,
+  RT_CALL_REMOVE,
+  RT_CALL_CLOSE,
+  RT_CALL_COUNT
+};
+// Counts one call of kind; non-zero (the error, also in errno) when it is to fail.
+int rt_fault(int kind);
+
+int rt_os_open(const char* path, int flags, int mode);  // O_CLOEXEC is added
+long rt_os_read(int fd, void* buffer, size_t count);
+long rt_os_pread(int fd, void* buffer, size_t count, long long at);
+long rt_os_write(int fd, const void* buffer, size_t count);
+long rt_os_pwrite(int fd, const void* buffer, size_t count, long long at);
+int rt_os_truncate(int fd, long long size);
+int rt_os_sync(int fd);
+int rt_os_rename(const char* from, const char* to);
+int rt_os_link(const char* from, const char* to);
+int rt_os_unlink(const char* path);
+int rt_os_close(int fd);
+
 // ---- Streams ------------------------------------------------------------------
 
 FILE* rt_fopen(const char* name, const char* mode, int flags);

@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "ixkit/describe/header.h"
+#include "ixkit/libs/rtcore.h"
 #include "ixkit/repair/scanner.h"
 
 RawReader raw_reader = {-1, 0, -1, 0, 0, {}};
@@ -28,10 +29,8 @@ bool fill_buffer() {
   int64_t start = raw_reader.position - raw_reader.position % 512;
   int32_t count = 0;
   while (count < RAW_BUFFER_SIZE) {
-    ssize_t got =
-        pread(raw_reader.descriptor, raw_reader.buffer + count,
-              static_cast<size_t>(RAW_BUFFER_SIZE - count), static_cast<off_t>(start + count));
-    if (got < 0 && errno == EINTR) continue;
+    long got = rt_os_pread(raw_reader.descriptor, raw_reader.buffer + count,
+                           static_cast<size_t>(RAW_BUFFER_SIZE - count), start + count);
     if (got < 0) {
       empty_buffer();
       return false;
@@ -51,7 +50,7 @@ constexpr int64_t BROKEN_CHAIN = -2;
 }  // namespace
 
 int raw_open(const char* name, int flags, int permission) {
-  int descriptor = open(name, O_RDONLY | flags, permission);
+  int descriptor = rt_os_open(name, O_RDONLY | flags, permission);
   if (descriptor < 0) return descriptor;
   raw_reader.descriptor = descriptor;
   raw_reader.position = 0;
@@ -95,7 +94,7 @@ long raw_read(int descriptor, void* destination, long count) {
 
 void raw_close(int descriptor) {
   if (descriptor < 0) return;
-  close(descriptor);
+  rt_os_close(descriptor);
   if (descriptor == raw_reader.descriptor) {
     raw_reader.descriptor = -1;
     empty_buffer();

@@ -49,10 +49,10 @@ void name_beside(char* area, const char* path, const char* base) {
 int sync_directory(const char* path) {
   char directory[TEMP_NAME_SIZE];
   name_beside(directory, path, ".");
-  int fd = open(directory, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  int fd = rt_os_open(directory, O_RDONLY | O_DIRECTORY, 0);
   if (fd < 0) return 0;
-  int ok = fsync(fd) == 0 || errno == EINVAL || errno == EROFS;
-  close(fd);
+  int ok = rt_os_sync(fd) == 0 || errno == EINVAL || errno == EROFS;
+  rt_os_close(fd);
   return ok;
 }
 
@@ -111,8 +111,8 @@ void make_temp_name(char* area, const char* target) {
 int rename_over(const char* source, const char* destination) {
   if (strcmp(source, destination) == 0) return 2;  // already in place
   rt_remove(destination);
-  if (link(source, destination) == 0) return 1;
-  if (links_unsupported(errno) && rename(source, destination) == 0) return 2;
+  if (rt_os_link(source, destination) == 0) return 1;
+  if (links_unsupported(errno) && rt_os_rename(source, destination) == 0) return 2;
   rt_report_error(destination);
   raise_exit_status(255);
   return 0;
@@ -164,13 +164,13 @@ int make_durable(const char* name) {
     int code, n;
     segment_at(counts, i, &code, &n);
     const char* segment = ki_segment_name(name, code, n);
-    int fd = open(segment, O_RDONLY | O_CLOEXEC);
-    if (fd < 0 || fsync(fd) != 0) {
+    int fd = rt_os_open(segment, O_RDONLY, 0);
+    if (fd < 0 || rt_os_sync(fd) != 0) {
       rt_report_error(segment);
-      if (fd >= 0) close(fd);
+      if (fd >= 0) rt_os_close(fd);
       return 0;
     }
-    close(fd);
+    rt_os_close(fd);
   }
   if (!sync_directory(name)) {
     rt_report_error(name);

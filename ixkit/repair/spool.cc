@@ -270,7 +270,7 @@ void spool_close() {
   if (spool.descriptor < 0) return;
   // A volume written is on the medium before it is given up: in spool mode the source is
   // remade empty after spooling, and then the spool is the only copy of the records.
-  if (spool.writing) fsync(spool.descriptor);
+  if (spool.writing) rt_os_sync(spool.descriptor);
   rt_close(spool.descriptor);
   spool.descriptor = -1;
 }

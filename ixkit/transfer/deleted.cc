@@ -151,7 +151,7 @@ void deleted_command(int count, char** words) {
   Recovery r = {};
   r.source_name = o.source;
   r.destination_name = o.destination;
-  r.destination = open(o.destination, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  r.destination = rt_os_open(o.destination, O_WRONLY | O_CREAT | O_TRUNC, 0666);
   if (r.destination < 0) {
     rt_report_error(o.destination);
     k5_close(source);
@@ -176,7 +176,11 @@ void deleted_command(int count, char** words) {
                    static_cast<int>(r.found[0] + r.found[1]));
   }
   k5_close(source);
-  close(r.destination);  // what was written stays, also after a failure
+  // What was written stays, also after a failure; a close that fails loses data.
+  if (rt_os_close(r.destination) != 0) {
+    rt_report_error(o.destination);
+    sound = false;
+  }
   rt_free(r.record, IXKIT_SOURCE, __LINE__, 0);
   rt_free(r.header, IXKIT_SOURCE, __LINE__, 0);
   release_expansion_buffer();

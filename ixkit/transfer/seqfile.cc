@@ -36,12 +36,12 @@ bool buffered(int descriptor) {
 // start, which does not move a file's offset. A pipe or terminal cannot be read that way
 // (ESPIPE) and is taken as it is.
 int open_file(const char* name, int flags) {
-  int descriptor = open(name, flags, 0666);
+  int descriptor = rt_os_open(name, flags, 0666);
   if (descriptor < 0 || (flags & O_ACCMODE) != O_RDONLY) return descriptor;
   uint8_t first;
-  if (pread(descriptor, &first, 1, 0) < 0 && errno != ESPIPE) {
+  if (rt_os_pread(descriptor, &first, 1, 0) < 0 && errno != ESPIPE) {
     int reason = errno;
-    close(descriptor);
+    rt_os_close(descriptor);
     errno = reason;
     return -1;
   }
@@ -157,5 +157,5 @@ int seq_close(int descriptor) {
     rt_free(seq_buffer.buffer, IXKIT_SOURCE, __LINE__, 0);
     seq_buffer = {false, -1, 0, nullptr, 0, 0};
   }
-  return close(descriptor);
+  return rt_os_close(descriptor);
 }
