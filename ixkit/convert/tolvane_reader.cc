@@ -165,7 +165,13 @@ tl_KeyInfo* tl_ReadKeyInfo(tl_Reader* reader) {
   bool failed = false;
   // Enough blocks to describe the header's keys are read, and none twice.
   for (uint32_t offset = h->hdr_KeyInfoOffset; !failed && offset != 0 && keys > 0;) {
-    if (offset >= h->hdr_EndOfIdx || !tl_MarkNode(reader, offset)) {
+    if (offset >= h->hdr_EndOfIdx) {
+      rt_print("%s: key information at offset %lu beyond the end of the file\n",
+               reader->rdr_IdxName, static_cast<unsigned long>(offset));
+      failed = true;
+      break;
+    }
+    if (!tl_MarkNode(reader, offset)) {
       failed = true;
       break;
     }

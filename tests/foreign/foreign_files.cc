@@ -220,7 +220,9 @@ TolvaneFiles tolvane_files(const TolvaneLayout& l) {
   for (const TolvaneKey& key : l.keys) {
     const size_t value_size = key_value(std::string(l.max_length, ' '), key.components).size();
     const size_t entry = value_size + (key.duplicates ? 2 : 0) + 4;
-    const size_t per_node = std::max<size_t>(1, (l.node_size - 3) / entry);
+    // At least two entries a node, so that every level has fewer nodes than the one below
+    // (a node of entries too large for it is cut, as only refused files have them).
+    const size_t per_node = std::max<size_t>(2, (l.node_size - 3) / entry);
     std::vector<size_t> order(l.records.size());
     std::iota(order.begin(), order.end(), 0);
     std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) {

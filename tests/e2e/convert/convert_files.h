@@ -76,6 +76,11 @@ inline bool in_key_order(const std::string& name, int key) {
   return true;
 }
 
+// Removes everything in a directory.
+inline void empty_directory(const std::string& directory) {
+  for (auto& e : std::filesystem::directory_iterator(directory)) std::filesystem::remove_all(e);
+}
+
 // The names in a directory, sorted.
 inline std::vector<std::string> names_in(const std::string& directory) {
   std::vector<std::string> all;
