@@ -24,8 +24,8 @@ void on_duplicate(const KDuplicate*) {
   ++refused_duplicates;
 }
 
-// Appends a printf-formatted piece to text (room bytes), never past its end.
-void append(char* text, size_t room, size_t* at, const char* format, int a, unsigned b) {
+// Appends a piece of two numbers to text (room bytes), never past its end.
+void append(char* text, size_t room, size_t* at, const char* format, unsigned a, unsigned b) {
   if (*at >= room) return;
   int n = snprintf(text + *at, room - *at, format, a, b);
   if (n > 0) *at += static_cast<size_t>(n);
@@ -44,11 +44,9 @@ int make_converted_file(const char* temporary, ConvertDescription* d, int choice
   snprintf(sizes, sizeof sizes, "%u,%u,%d", d->record_size, d->min_record_size, d->key_count);
   size_t at = 0;
   for (int k = 0; k < d->key_count; ++k) {
-    append(keys, room, &at, k == 0 ? "%d,%d" : ",%d,%d", static_cast<int>(d->segments[k]),
-           d->duplicates[k]);
+    append(keys, room, &at, k == 0 ? "%u,%u" : ",%u,%u", d->segments[k], d->duplicates[k]);
     for (uint32_t s = 0; s < d->segments[k]; ++s) {
-      append(keys, room, &at, ",%d,%u", static_cast<int>(d->segment_size[k][s]),
-             d->segment_offset[k][s]);
+      append(keys, room, &at, ",%u,%u", d->segment_size[k][s], d->segment_offset[k][s]);
     }
   }
   int made = k5_make(temporary, d->comment, storage, sizes, keys, nullptr);
