@@ -8,7 +8,6 @@
 #include "bench/workload.h"
 #include "ixkit/describe/header.h"
 #include "ixkit/front/commands.h"
-#include "ixkit/front/startup.h"
 #include "ixkit/front/state.h"
 #include "ixkit/libs/kelvra5.h"
 #include "ixkit/libs/rtcore.h"
@@ -75,10 +74,7 @@ void time_passes(const std::string& name) {
 }  // namespace
 
 int main(int argc, char** argv, char** envp) {
-  bench::Options o = bench::parse_options(argc, argv, false);
-  start_libraries(argv, envp);
-  set_config_defaults();
-  if (!k5_init()) return 1;
+  bench::Options o = bench::start_program(argc, argv, envp);
   std::string name = o.dir + "/check_w";
   std::string db = o.dir + "/check_w.sqlite";
   printf("workload W: %llu records of %d bytes, %d runs each (median)\n",

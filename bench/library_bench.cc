@@ -52,8 +52,8 @@ void write_flat(const std::string& path, uint64_t n) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
-  bench::Options o = bench::start_library(argc, argv, true);
+int main(int argc, char** argv, char** envp) {
+  bench::Options o = bench::start_program(argc, argv, envp, true);
   uint64_t n = o.records;
   std::string kfile = o.dir + "/w.kvl", sfile = o.dir + "/w.sqlite", flat = o.dir + "/w.flat";
   printf("workload W: %llu records of %d bytes, median of %d runs, K_BUFFERS %ld\n",

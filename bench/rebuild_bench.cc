@@ -64,8 +64,8 @@ long record_count(const std::string& name) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
-  bench::Options o = bench::start_library(argc, argv, false);
+int main(int argc, char** argv, char** envp) {
+  bench::Options o = bench::start_program(argc, argv, envp);
   const uint64_t n = o.records;
   const std::string kfile = o.dir + "/rebuild_w", spool = o.dir + "/rebuild_w.spool",
                     filled = o.dir + "/rebuild_w.fill", db = o.dir + "/rebuild_w.sqlite";

@@ -8,7 +8,6 @@
 
 #include "bench/workload.h"
 #include "ixkit/front/commands.h"
-#include "ixkit/front/startup.h"
 #include "ixkit/libs/kelvra5.h"
 #include "ixkit/libs/rtcore.h"
 #include "ixkit/transfer/seqfile.h"
@@ -87,52 +86,10 @@ void fast_fill(const std::string& name, const std::vector<char>& records) {
   if (!k5_close(f)) bench::fail("close", name);
 }
 
-// Wall-clock and processor seconds of one piece of work.
-struct Timing {
-  double wall;
-  double cpu;
-};
-
-double cpu_now() {
-  struct rusage u;
-  getrusage(RUSAGE_SELF, &u);
-  return u.ru_utime.tv_sec + u.ru_stime.tv_sec + (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
-}
-
-// The timings of one piece of work over the runs. The runs of all pieces are interleaved, so
-// that a busy spell of the machine falls on all of them alike; the medians are compared.
-struct Samples {
-  std::vector<double> wall, cpu;
-
-  void time(const std::function<void()>& f) {
-    double w = bench::now(), c = cpu_now();
-    f();
-    wall.push_back(bench::now() - w);
-    cpu.push_back(cpu_now() - c);
-  }
-  Timing median() const {
-    std::vector<double> w = wall, c = cpu;
-    std::sort(w.begin(), w.end());
-    std::sort(c.begin(), c.end());
-    return {w[w.size() / 2], c[c.size() / 2]};
-  }
-};
-
-Timing operator+(Timing a, Timing b) {
-  return {a.wall + b.wall, a.cpu + b.cpu};
-}
-
-void print(const std::string& label, Timing t, const char* note = "") {
-  printf("%-42s %8.3f %8.3f%s\n", label.c_str(), t.wall, t.cpu, note);
-}
-
 }  // namespace
 
 int main(int argc, char** argv, char** envp) {
-  bench::Options o = bench::parse_options(argc, argv, false);
-  start_libraries(argv, envp);
-  set_config_defaults();
-  if (!k5_init()) return 1;
+  bench::Options o = bench::start_program(argc, argv, envp);
   uint64_t n = o.records;
   std::string kfile = o.dir + "/t.kvl", copy = o.dir + "/t.copy", sfile = o.dir + "/t.sqlite";
   printf("workload W: %llu records of %d bytes, median of %d runs, K_BUFFERS %ld\n",
@@ -151,7 +108,7 @@ int main(int argc, char** argv, char** envp) {
   bench::sqlite_load(sfile, n);
 
   constexpr size_t kCount = sizeof kFramings / sizeof kFramings[0];
-  Samples floor, read, buffered, fill, sqlite, load[kCount], unload[kCount];
+  bench::Samples floor, read, buffered, fill, sqlite, load[kCount], unload[kCount];
   for (int r = 0; r < o.runs; r++) {
     floor.time([&] { copy_file(fixed_flat, copy); });
     read.time([&] {
@@ -178,23 +135,23 @@ int main(int argc, char** argv, char** envp) {
     }
   }
 
-  Timing target = fill.median() + read.median();
+  bench::Timing target = fill.median() + read.median();
   printf("%-42s %8s %8s\n", "seconds (medians)", "wall", "cpu");
-  print("floor: copy the flat file once", floor.median());
-  print("one read of the flat file (64 KiB reads)", read.median());
-  print("one read as -load reads (4 KiB blocks)", buffered.median());
-  print("fast fill of the library", fill.median());
-  print("load target: fast fill + one read", target);
-  print("unload target: SQLite full scan by pk", sqlite.median());
+  bench::print("floor: copy the flat file once", floor.median());
+  bench::print("one read of the flat file (64 KiB reads)", read.median());
+  bench::print("one read as -load reads (4 KiB blocks)", buffered.median());
+  bench::print("fast fill of the library", fill.median());
+  bench::print("load target: fast fill + one read", target);
+  bench::print("unload target: SQLite full scan by pk", sqlite.median());
   bool met = true;
   for (size_t i = 0; i < kCount; i++) {
     const Framing& f = kFramings[i];
-    Timing l = load[i].median(), u = unload[i].median();
+    bench::Timing l = load[i].median(), u = unload[i].median();
     char note[64];
     snprintf(note, sizeof note, "   %.2f x target (cpu)", l.cpu / target.cpu);
-    print(std::string("-load ") + f.options + " (" + f.label + ")", l, note);
+    bench::print(std::string("-load ") + f.options + " (" + f.label + ")", l, note);
     snprintf(note, sizeof note, "   %.2f x SQLite (cpu)", u.cpu / sqlite.median().cpu);
-    print(std::string("-unload ") + f.options + " (" + f.label + ")", u, note);
+    bench::print(std::string("-unload ") + f.options + " (" + f.label + ")", u, note);
     met = met && l.cpu <= target.cpu && u.cpu < sqlite.median().cpu;
     unlink(flats[i].c_str());
   }

@@ -23,6 +23,7 @@
 #include <string>
 #include <vector>
 
+#include "ixkit/front/startup.h"
 #include "ixkit/libs/kelvra5.h"
 #include "ixkit/libs/rtcore.h"
 
@@ -123,6 +124,46 @@ inline ChildCost program_cost(const std::vector<std::string>& argv) {
   return child_cost(pid, start);
 }
 
+// Wall-clock and processor seconds of one piece of work.
+struct Timing {
+  double wall;
+  double cpu;
+};
+
+inline double cpu_now() {
+  struct rusage u;
+  getrusage(RUSAGE_SELF, &u);
+  return u.ru_utime.tv_sec + u.ru_stime.tv_sec + (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
+
+// The timings of one piece of work over the runs. The runs of all pieces are interleaved, so
+// that a busy spell of the machine falls on all of them alike; the medians are compared.
+struct Samples {
+  std::vector<double> wall, cpu;
+
+  void time(const std::function<void()>& f) {
+    double w = now(), c = cpu_now();
+    f();
+    wall.push_back(now() - w);
+    cpu.push_back(cpu_now() - c);
+  }
+  Timing median() const {
+    std::vector<double> w = wall, c = cpu;
+    std::sort(w.begin(), w.end());
+    std::sort(c.begin(), c.end());
+    return {w[w.size() / 2], c[c.size() / 2]};
+  }
+};
+
+inline Timing operator+(Timing a, Timing b) {
+  return {a.wall + b.wall, a.cpu + b.cpu};
+}
+
+// One line of a timing table: label, wall and processor seconds, and a note.
+inline void print(const std::string& label, Timing t, const char* note = "") {
+  printf("%-42s %8.3f %8.3f%s\n", label.c_str(), t.wall, t.cpu, note);
+}
+
 // Settings every benchmark program takes: --records N, --runs R, --dir DIR (and, where
 // allowed, --fast-fill-only).
 struct Options {
@@ -154,13 +195,14 @@ inline Options parse_options(int argc, char** argv, bool fast_fill_only_allowed)
   return o;
 }
 
-// The settings of a benchmark program that uses the libraries alone, with the runtime and
-// the indexed file library started.
-inline Options start_library(int argc, char** argv, bool fast_fill_only_allowed) {
+// Reads the options and brings the libraries up as ixkit does; a library that cannot start
+// ends the benchmark with 1.
+inline Options start_program(int argc, char** argv, char** envp,
+                             bool fast_fill_only_allowed = false) {
   Options o = parse_options(argc, argv, fast_fill_only_allowed);
-  rt_init(-1, argv, nullptr);
-  k5_init_cfg();
-  k5_init();
+  start_libraries(argv, envp);
+  set_config_defaults();
+  if (!k5_init()) exit(1);
   return o;
 }
 

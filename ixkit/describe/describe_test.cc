@@ -25,19 +25,11 @@ std::string block(int version, uint32_t magic = kMagic, int blocking = 2) {
   return b;
 }
 
-class Describe : public Scratch {
+class Describe : public LibraryScratch {
  protected:
-  void SetUp() override {
-    Scratch::SetUp();
-    rt_config_reset();
-    k5_init_cfg();
-    k5_init();
-  }
   void TearDown() override {
-    k5_exit(0);
-    rt_config_reset();
     exit_status = 0;
-    Scratch::TearDown();
+    LibraryScratch::TearDown();
   }
   // The header block size when read_header takes the bytes, else minus the file error code.
   int read(const std::string& bytes) {

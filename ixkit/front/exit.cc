@@ -24,8 +24,3 @@ void exit_run(int code) {
   rt_shutdown();
   exit(code);
 }
-
-void command_unavailable(const char* command) {
-  rt_fprintf(rt_stderr(), "ixkit: %s is not available in this build\n", command);
-  exit_run(255);
-}

@@ -28,7 +28,5 @@ void raise_exit_status(int32_t status);
 [[noreturn]] void usage();
 // The interrupt handler.
 void on_interrupt(int signal_number);
-// For commands not built yet: one line saying so, and the run ends with 255.
-[[noreturn]] void command_unavailable(const char* command);
 
 #endif  // IXKIT_FRONT_STATE_H

@@ -15,22 +15,17 @@
 
 namespace {
 
-class Replace : public Scratch {
+class Replace : public LibraryScratch {
  protected:
   void SetUp() override {
-    Scratch::SetUp();
-    rt_config_reset();
-    k5_init_cfg();
-    k5_init();
+    LibraryScratch::SetUp();
     capture();
   }
   void TearDown() override {
-    k5_exit(0);
-    rt_config_reset();
     exit_status = 0;
     temp_directory[0] = '\0';
     fixed_temp_name[0] = '\0';
-    Scratch::TearDown();
+    LibraryScratch::TearDown();
   }
   // A file of the version with n records of 40 bytes; versions 4 and 5 in 2 KiB segments.
   void make(const std::string& name, int version, int n) {

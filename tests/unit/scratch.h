@@ -12,6 +12,7 @@
 #include <iterator>
 #include <string>
 
+#include "ixkit/libs/kelvra5.h"
 #include "ixkit/libs/rtcore.h"
 
 class Scratch : public ::testing::Test {
@@ -69,6 +70,23 @@ class Scratch : public ::testing::Test {
 
   std::string dir_;
   FILE* streams_[3] = {};
+};
+
+// A scratch directory with the Kelvra library started afresh for each test, and the
+// configuration values set by the test forgotten after it.
+class LibraryScratch : public Scratch {
+ protected:
+  void SetUp() override {
+    Scratch::SetUp();
+    rt_config_reset();
+    k5_init_cfg();
+    k5_init();
+  }
+  void TearDown() override {
+    k5_exit(0);
+    rt_config_reset();
+    Scratch::TearDown();
+  }
 };
 
 #endif  // TESTS_UNIT_SCRATCH_H

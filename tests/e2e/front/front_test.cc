@@ -86,8 +86,6 @@ TEST_F(Front, CommandSelection) {
     EXPECT_EQ(outcome(typed[0], typed), expected) << line;
   }
   EXPECT_NE(outcome("c", {"-c", "none"}), outcome("co", {"-co", "none"}));
-  EXPECT_EQ(said(run({"-con", "none"})),
-            "255 [][ixkit: -convert is not available in this build\n]");
 }
 
 // ask_yes_no, option_value, confirm_destructive, out_of_memory and set_temp_directory: what
