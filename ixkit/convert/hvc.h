@@ -11,9 +11,9 @@
 // negative value after the message (the file closed).
 int hvc_read_header(const char* name, ConvertDescription* d);
 
-// The next record into d->record (d->record_size bytes, spaces after the stored bytes): 1, or
-// 0 when there is none or the scan must stop. The scan needs d->block (block_size bytes) and
-// starts at block 0 with the cursor at the block end.
+// The next record into d->record (d->record_size bytes, spaces after the stored bytes): 1;
+// 0 when there is none or the scan must stop; -1 when a read failed (file error code set). The scan
+// needs d->block (block_size bytes) and starts at block 0 with the cursor at the block end.
 int hvc_next_record(int fd, ConvertDescription* d);
 
 // Expands the length stored bytes at in into out (size bytes). 1 when every item was

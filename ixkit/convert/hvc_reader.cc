@@ -2,6 +2,7 @@
 // holds the header (its first 256 bytes) and, from offset 256, the 36-byte key descriptors,
 // which go on at offset 6 of the next block where one would not fit. Data blocks (type 6 or
 // 7) hold record entries from offset 8 up to the end their bytes 6 and 7 give.
+#include <cerrno>
 #include <cstring>
 
 #include "ixkit/convert/checks.h"
@@ -54,13 +55,18 @@ int chain_corrupt() {
   return 0;
 }
 
-// Reads the next data block into d->block and sets the cursor at its first entry: 1, or 0
-// when the blocks end.
+// Reads the next data block into d->block and sets the cursor at its first entry: 1, 0 when
+// the blocks end, -1 when the system refused a read (the file error code says why: the
+// records that follow are not known, so the conversion must not end as if they were none).
 int next_data_block(int fd, ConvertDescription* d) {
   for (; d->block_number < d->block_count; ++d->block_number) {
     const long long at = static_cast<long long>(d->block_number) * d->block_spacing;
     const long got = rt_seek(fd, at, 0) == at ? rt_read(fd, d->block, d->block_size) : -1;
-    if (got <= 0) return 0;
+    if (got < 0) {
+      rt_set_file_error(RT_ERR_SYSTEM, errno);
+      return -1;
+    }
+    if (got == 0) return 0;
     const uint32_t type = got >= 2 ? get_be(d->block, 2) : 0;
     if (type != 6 && type != 7) continue;
     ++d->block_number;
@@ -131,7 +137,8 @@ int hvc_read_header(const char* name, ConvertDescription* d) {
 int hvc_next_record(int fd, ConvertDescription* d) {
   memset(d->record, ' ', d->record_size);
   while (d->cursor >= d->block_end) {
-    if (!next_data_block(fd, d)) return 0;
+    const int next = next_data_block(fd, d);
+    if (next <= 0) return next;
   }
   // The entry: 2 bytes, 4 per key with duplicates, the stored length, the stored bytes.
   const uint32_t at = d->cursor + 2 + 4u * static_cast<uint32_t>(d->keys_with_duplicates);

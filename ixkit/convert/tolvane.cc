@@ -33,12 +33,12 @@ int open_files(tl_Reader* reader, const char* name) {
     rt_report_error(name);
     return 0;
   }
-  reader->rdr_IdxFd = open(reader->rdr_IdxName, O_RDONLY);
+  reader->rdr_IdxFd = rt_os_open(reader->rdr_IdxName, O_RDONLY, 0);
   if (reader->rdr_IdxFd < 0) {
     rt_report_error(reader->rdr_IdxName);
     return 0;
   }
-  reader->rdr_DataFd = open(reader->rdr_DataName, O_RDONLY);
+  reader->rdr_DataFd = rt_os_open(reader->rdr_DataName, O_RDONLY, 0);
   if (reader->rdr_DataFd >= 0) return 1;
   free(reader->rdr_DataName);
   reader->rdr_DataName = named(name, ".dat");
@@ -46,7 +46,7 @@ int open_files(tl_Reader* reader, const char* name) {
     rt_report_error(name);
     return 0;
   }
-  reader->rdr_DataFd = open(reader->rdr_DataName, O_RDONLY);
+  reader->rdr_DataFd = rt_os_open(reader->rdr_DataName, O_RDONLY, 0);
   if (reader->rdr_DataFd >= 0) return 1;
   rt_report_error(reader->rdr_DataName);
   return 0;

@@ -29,8 +29,7 @@ int tl_Seek(int fd, uint32_t offset) {
 int tl_Read(int fd, void* buffer, uint32_t count) {
   auto* at = static_cast<uint8_t*>(buffer);
   for (uint32_t done = 0; done < count;) {
-    const ssize_t got = read(fd, at + done, count - done);
-    if (got < 0 && errno == EINTR) continue;
+    const long got = rt_os_read(fd, at + done, count - done);
     if (got <= 0) return 0;
     done += static_cast<uint32_t>(got);
   }
@@ -229,8 +228,8 @@ void tl_FreeKeyInfo(tl_KeyInfo* info) {
 void tl_Close(tl_Reader* reader) {
   free(reader->rdr_IdxName);
   free(reader->rdr_DataName);
-  if (reader->rdr_IdxFd >= 0) close(reader->rdr_IdxFd);
-  if (reader->rdr_DataFd >= 0) close(reader->rdr_DataFd);
+  if (reader->rdr_IdxFd >= 0) rt_os_close(reader->rdr_IdxFd);
+  if (reader->rdr_DataFd >= 0) rt_os_close(reader->rdr_DataFd);
   free(reader->rdr_Header);
   tl_FreeKeyInfo(reader->rdr_KeyInfo);
   free(reader->rdr_Nodes);

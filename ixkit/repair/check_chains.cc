@@ -17,7 +17,7 @@ int walk_chains(ChainWalk* walk, uint8_t* bytes, uint32_t found[2]) {
     RecordHeaderView view;
     int result = chain_read(walk, bytes, &view);
     if (result == 0) return 1;
-    if (result == WALK_OPEN_FAILED) {
+    if (result == WALK_OPEN_FAILED || result == WALK_READ_FAILED) {
       rt_report_error(walk->segment_name);
       raise_exit_status(255);
       return 0;

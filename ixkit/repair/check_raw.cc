@@ -28,6 +28,7 @@ int walk_records(SegmentWalk* walk, uint8_t* buffer, uint32_t* live) {
         rt_fprintf(rt_stderr(), "%s", rt_message(1631, 0, "found a bad record header\n"));
         return 0;
       case WALK_OPEN_FAILED:
+      case WALK_READ_FAILED:
         rt_report_error(walk->segment_name);
         raise_exit_status(255);
         return -1;

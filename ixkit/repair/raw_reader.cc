@@ -11,7 +11,7 @@
 #include "ixkit/libs/rtcore.h"
 #include "ixkit/repair/scanner.h"
 
-RawReader raw_reader = {-1, 0, -1, 0, 0, {}};
+RawReader raw_reader = {-1, 0, -1, 0, 0, 0, {}};
 
 namespace {
 
@@ -32,6 +32,7 @@ bool fill_buffer() {
     long got = rt_os_pread(raw_reader.descriptor, raw_reader.buffer + count,
                            static_cast<size_t>(RAW_BUFFER_SIZE - count), start + count);
     if (got < 0) {
+      raw_reader.error = errno;
       empty_buffer();
       return false;
     }
@@ -54,6 +55,7 @@ int raw_open(const char* name, int flags, int permission) {
   if (descriptor < 0) return descriptor;
   raw_reader.descriptor = descriptor;
   raw_reader.position = 0;
+  raw_reader.error = 0;
   empty_buffer();
   // A sound block chain visits each block of the file once; one link more than the file
   // has blocks can only come from a chain that loops.

@@ -32,7 +32,8 @@ struct RebuildOptions {
 void rebuild_file(const char* name, RebuildOptions* options);
 
 // The next (forward) or previous record of the source by its current key, into record:
-// its length, 0 at the end, -2 for a damaged record (skipped), -5 for a broken chain.
+// its length, 0 at the end, -2 for a damaged record (skipped), -5 for a broken chain, -8
+// (WALK_READ_FAILED) when the library could not read the file for another reason.
 int read_by_key(KFile* source, uint8_t* record, int forward);
 
 #endif  // IXKIT_REPAIR_REBUILD_H

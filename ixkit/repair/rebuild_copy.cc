@@ -44,12 +44,17 @@ int next_record(RebuildJob* job) {
   }
   if (job->options->key != -1) {
     int got = read_by_key(job->source, record, job->forward);
+    if (got == WALK_READ_FAILED) {
+      ki_error(job->name);
+      raise_exit_status(255);
+      return ABANDON;
+    }
     if (got != RAW_BROKEN) return got;
     rt_print("\n");
     return read_from_end(job);
   }
   int got = walk_next(&job->walk, record, job->source_compression, job->source_encryption);
-  if (got == WALK_OPEN_FAILED) {
+  if (got == WALK_OPEN_FAILED || got == WALK_READ_FAILED) {
     rt_report_error(job->walk.segment_name);
     raise_exit_status(255);
     return ABANDON;
@@ -134,10 +139,11 @@ int read_by_key(KFile* source, uint8_t* record, int forward) {
   int length = forward ? k5_next(source, record) : k5_previous(source, record);
   k_ixkit = 0;
   if (length == 0) {
-    if (*rt_file_error() == RT_ERR_NOT_FOUND) return RAW_END;
-    const int secondary = *rt_file_error2();
-    if (*rt_file_error() == RT_ERR_DAMAGED && secondary >= 80 && secondary <= 85) return RAW_BAD;
-    return RAW_BROKEN;
+    const int code = *rt_file_error(), secondary = *rt_file_error2();
+    if (code == RT_ERR_NOT_FOUND) return RAW_END;
+    if (code == RT_ERR_DAMAGED) return secondary >= 80 && secondary <= 85 ? RAW_BAD : RAW_BROKEN;
+    // Not damage: the system refused a read (or memory ran out), and what follows is unknown.
+    return WALK_READ_FAILED;
   }
   const uint32_t max = ki_check_record_size(source->version, source->max_record_size);
   if (static_cast<uint32_t>(length) > max ||

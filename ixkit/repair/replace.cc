@@ -132,26 +132,45 @@ void replace_file(const char* temporary, const char* target) {
     return;
   }
   const int total = segment_total(counts);
-  // What each move left to do: 1 when the temporary name is still to be dropped.
-  uint8_t* linked = static_cast<uint8_t*>(
+  // What each move did: 1 gave the segment a second name, 2 renamed it, 0 failed.
+  uint8_t* moved = static_cast<uint8_t*>(
       rt_alloc(static_cast<size_t>(total), 0, IXKIT_SOURCE, __LINE__, "vmalloc()", 0));
-  if (linked == nullptr) out_of_memory();
+  if (moved == nullptr) out_of_memory();
   char source[TEMP_NAME_SIZE];
-  int code, n;
+  int code, n, failed = 0, renamed = 0;
   // Every segment gets its target name first; the temporary names go only when all have it.
   for (int i = 0; i < total; ++i) {
     segment_at(counts, i, &code, &n);
     const char* name = ki_segment_name(temporary, code, n);
     copy_name(source, name, strlen(name));
-    linked[i] = move_segment(source, ki_segment_name(target, code, n)) == 1;
+    moved[i] = static_cast<uint8_t>(move_segment(source, ki_segment_name(target, code, n)));
+    failed += moved[i] == 0;
+    renamed += moved[i] == 2;
   }
-  sync_directory(temporary);
-  for (int i = 0; i < total; ++i) {
-    segment_at(counts, i, &code, &n);
-    if (linked[i]) rt_remove(ki_segment_name(temporary, code, n));
+  if (!sync_directory(temporary)) {
+    rt_report_error(temporary);
+    raise_exit_status(255);
   }
-  sync_directory(temporary);
-  rt_free(linked, IXKIT_SOURCE, __LINE__, 0);
+  if (failed > 0) {
+    // The new file keeps all its temporary names: it stays whole there.
+    if (renamed == 0) {
+      rt_fprintf(rt_stderr(), "%s: the new file is kept whole as %s\n", target, temporary);
+    }
+  } else {
+    for (int i = 0; i < total; ++i) {
+      segment_at(counts, i, &code, &n);
+      const char* name = ki_segment_name(temporary, code, n);
+      if (moved[i] == 1 && rt_remove(name) != 0) {
+        rt_report_error(name);
+        raise_exit_status(255);
+      }
+    }
+    if (!sync_directory(temporary)) {
+      rt_report_error(temporary);
+      raise_exit_status(255);
+    }
+  }
+  rt_free(moved, IXKIT_SOURCE, __LINE__, 0);
 }
 
 int make_durable(const char* name) {

@@ -22,7 +22,8 @@ void make_temp_name(char* area, const char* target);
 
 // Moves every segment of the finished file temporary into the place of target's segments,
 // in temp's directory (so with temp_directory set, target itself is left alone). A failure
-// is reported and raises exit_status to 255; the other segments are still moved.
+// is reported and raises exit_status to 255; the other segments are still moved, and the
+// new file keeps its temporary names too, so that it stays whole under them (said so).
 void replace_file(const char* temporary, const char* target);
 
 // Gives source the name made of source's directory and target's base name; 1 when the source

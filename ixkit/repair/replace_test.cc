@@ -130,17 +130,18 @@ TEST_F(Replace, ResultStaysInTheTemporaryDirectory) {
 }
 
 // A segment that cannot take its name is reported with the status 255; the others still
-// move, and the segment that failed keeps its temporary name.
+// move, and the new file stays whole under its temporary names, as the message says.
 TEST_F(Replace, AFailedSegmentDoesNotStopTheOthers) {
   make(path("t"), 4, 200);
   std::filesystem::create_directories(path("target.d1/blocked"));
   replace_file(path("t").c_str(), path("target").c_str());
   EXPECT_EQ(exit_status, 255);
-  EXPECT_NE(printed(2).find("target.d1"), std::string::npos);
-  EXPECT_TRUE(std::filesystem::exists(path("t.d1")));
-  EXPECT_FALSE(std::filesystem::exists(path("t")));
+  const std::string said = printed(2);
+  EXPECT_NE(said.find("target.d1: "), std::string::npos) << said;
+  EXPECT_TRUE(said.ends_with("target: the new file is kept whole as " + path("t") + "\n")) << said;
   EXPECT_TRUE(std::filesystem::exists(path("target.x0")));
   EXPECT_TRUE(std::filesystem::is_regular_file(path("target")));
+  EXPECT_EQ(opened(path("t")), std::make_pair(200, 4));
 }
 
 TEST_F(Replace, MissingTemporaryFileMovesNothing) {

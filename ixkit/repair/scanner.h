@@ -55,6 +55,7 @@ struct RawReader {
   int64_t buffer_start;  // file offset of buffer[0], a multiple of 512; negative: empty
   int32_t buffer_count;  // valid bytes in buffer
   int64_t links_left;    // block links (versions 2, 3) that may still be followed
+  int error;             // errno of a read of the file that failed since raw_open, else 0
   uint8_t buffer[RAW_BUFFER_SIZE];
 };
 extern RawReader raw_reader;
@@ -130,6 +131,9 @@ int read_raw_record(int descriptor, uint8_t* buffer, int64_t* position, int expa
 // Results of the walks besides those of read_raw_record.
 enum : int {
   WALK_OPEN_FAILED = -7,  // a data segment could not be opened; segment_name names it
+  // A read of a data segment failed (not its end: the system refused): segment_name names
+  // it and errno says why. What came before is sound; what follows is unknown.
+  WALK_READ_FAILED = -8,
 };
 
 // Every record of the record area in order, segment after segment.

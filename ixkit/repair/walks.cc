@@ -1,4 +1,6 @@
 // Walking the record area segment after segment, and the chains of free records.
+#include <cerrno>
+
 #include "ixkit/describe/header.h"
 #include "ixkit/repair/scanner.h"
 
@@ -15,6 +17,14 @@ void forget_loop_mark(ChainWalk* walk) {
   walk->loop_mark = UINT64_MAX;  // no address has all 64 bits set
   walk->loop_steps = 0;
   walk->loop_span = 1;
+}
+
+// A member that cannot be read: the system refused the read, or the bytes are not there.
+int unreadable(ChainWalk* walk) {
+  if (raw_reader.error == 0) return CHAIN_UNREADABLE;
+  walk->segment_name = ki_segment_name(walk->name, K_SEGMENT_DATA, walk->segment);
+  errno = raw_reader.error;
+  return WALK_READ_FAILED;
 }
 
 bool has_abandoned_chain() {
@@ -37,6 +47,11 @@ int walk_next(SegmentWalk* walk, uint8_t* buffer, int expand, int unscramble_dat
   while (true) {
     int result =
         read_raw_record(walk->descriptor, buffer, &walk->position, expand, unscramble_data);
+    if ((result == RAW_END || result == RAW_BROKEN) && raw_reader.error != 0) {
+      walk->segment_name = ki_segment_name(walk->name, K_SEGMENT_DATA, walk->segment);
+      errno = raw_reader.error;
+      return WALK_READ_FAILED;
+    }
     if (result != RAW_SEGMENT_END) return result;
     // Segment numbers only grow, up to the last data segment: the walk ends.
     if (walk->segment + 1 > file_header.end_segment) return RAW_END;
@@ -100,12 +115,12 @@ int chain_read(ChainWalk* walk, uint8_t* bytes, RecordHeaderView* view) {
   if (!raw_header_size_sound()) return CHAIN_UNREADABLE;
   const uint32_t header_size = static_cast<uint32_t>(raw_header_size);
   int64_t after = read_span(walk->descriptor, bytes, header_size, walk->offset);
-  if (after <= 0) return CHAIN_UNREADABLE;
+  if (after <= 0) return unreadable(walk);
   walk->data_position = after;
   // Versions 2 to 4 keep the link in the first data bytes (at most 6).
   uint32_t link_bytes = has_abandoned_chain() ? 0 : link_data_bytes();
   if (link_bytes > 0 && read_span(walk->descriptor, bytes + header_size, link_bytes, after) <= 0) {
-    return CHAIN_UNREADABLE;
+    return unreadable(walk);
   }
   parse_record_header(bytes, view);
   if (has_abandoned_chain()) {

@@ -85,7 +85,7 @@ bool recover_chains(Recovery* r) {
       sound = true;
       break;
     }
-    if (result == WALK_OPEN_FAILED) {
+    if (result == WALK_OPEN_FAILED || result == WALK_READ_FAILED) {
       rt_report_error(walk.segment_name);
       break;
     }
