@@ -96,17 +96,26 @@ bool layouts_match(const FileLayout& declared, const FileLayout& file) {
 }
 
 std::string layout_sizes_text(const FileLayout& layout) {
-  return std::to_string(layout.max_record) + "," + std::to_string(layout.min_record) + "," +
-         std::to_string(layout.keys.size());
+  std::string text;
+  for (size_t n : {size_t{layout.max_record}, size_t{layout.min_record}, layout.keys.size()}) {
+    if (!text.empty()) text += ',';
+    text += std::to_string(n);
+  }
+  return text;
 }
 
 std::string layout_keys_text(const FileLayout& layout) {
   std::string text;
+  auto add = [&text](size_t n) {
+    if (!text.empty()) text += ',';
+    text += std::to_string(n);
+  };
   for (const KeyLayout& key : layout.keys) {
-    if (!text.empty()) text += ",";
-    text += std::to_string(key.parts.size()) + (key.duplicates ? ",1" : ",0");
+    add(key.parts.size());
+    add(key.duplicates ? 1 : 0);
     for (const KeyPart& p : key.parts) {
-      text += "," + std::to_string(p.size) + "," + std::to_string(p.offset);
+      add(p.size);
+      add(p.offset);
     }
   }
   return text;

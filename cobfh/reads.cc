@@ -102,7 +102,12 @@ void verb_start(FCD3* fcd, OpenFile* f, int mode) {
   f->key = k;
   int length = static_cast<int>(fcd_u16(fcd->effKeyLen));
   if (length >= static_cast<int>(f->layout.keys[static_cast<size_t>(k)].size)) length = 0;
-  if (!cursor_start(f, k, fcd->recPtr, length, mode)) {
+  // <= on part of a key goes, like GnuCOBOL's own handler, to the first record that
+  // begins with the value, when there is one.
+  if (mode == K_START_NOT_GREATER && length > 0 &&
+      cursor_start(f, k, fcd->recPtr, length, K_START_EQUAL)) {
+    mode = K_START_EQUAL;
+  } else if (!cursor_start(f, k, fcd->recPtr, length, mode)) {
     f->position = Position::Invalid;
     return fcd_status(fcd, status_of_failure(Verb::Start));
   }
