@@ -13,18 +13,6 @@ namespace {
 const char* const kHandlers[] = {"builtin", "kelvra"};
 const char* const kActions[] = {"load", "primary", "alternate"};
 
-// Writes the N records of W, 100 bytes each, as GnuCOBOL's fixed sequential file.
-void write_flat(const std::string& path, uint64_t n) {
-  FILE* out = fopen(path.c_str(), "wb");
-  if (!out) exit(1);
-  char rec[bench::kRecordSize];
-  for (uint64_t i = 0; i < n; i++) {
-    bench::workload_record(i, n, rec);
-    fwrite(rec, 1, sizeof rec, out);
-  }
-  if (fclose(out) != 0) exit(1);
-}
-
 // Runs one action of one handler's program; its seconds. Ends the benchmark unless the
 // program succeeded and counted N records.
 double run(const bench::Options& o, const char* handler, const char* action) {
@@ -48,7 +36,7 @@ double run(const bench::Options& o, const char* handler, const char* action) {
 
 int main(int argc, char** argv) {
   bench::Options o = bench::parse_options(argc, argv, false);
-  write_flat(o.dir + "/workload.dat", o.records);
+  bench::write_flat(o.dir + "/workload.dat", o.records);
   setenv("DD_WORKFLAT", (o.dir + "/workload.dat").c_str(), 1);
   for (const char* h : kHandlers) system(("mkdir -p " + o.dir + "/" + h).c_str());
   printf("records: %llu, runs: %d (median wall-clock seconds)\n",
