@@ -1,5 +1,7 @@
 // The handler's entry: starts the library once, hands files of other organisations to
 // GnuCOBOL's own handler and sends each operation on an INDEXED file to its verb.
+#include <cstdlib>
+
 #include "cobfh/fcd.h"
 #include "cobfh/kelvra_fh.h"
 #include "cobfh/verbs.h"
@@ -8,12 +10,15 @@
 namespace {
 
 // The library keeps process-wide state; it is started at the first INDEXED file and
-// prints nothing (statuses tell the program everything).
+// prints nothing (statuses tell the program everything). GnuCOBOL does not call the handler
+// for files a program leaves open at its end: the library closes them then, so that they
+// are complete (a fast fill builds its indexes) and their user count comes down.
 void start_library() {
   static bool started = false;
   if (started) return;
   k5_init_cfg();
   k5_init();
+  atexit([] { k5_exit(0); });
   started = true;
 }
 

@@ -133,6 +133,23 @@ TEST_F(Handler, OpenOutputReportsDuplicatesAtTheWriteThatMakesThem) {
   k5_close(k);
 }
 
+TEST_F(Handler, AFastFillPastItsMemoryGoesOnWithOrdinaryWrites) {
+  rt_config_set("KELVRA_FH_FILL_MEMORY", 0, 1);  // finished after the first WRITE
+  File f(path("spill"), 20, 20, {{{{0, 4}}}, {{{4, 3}}, true}, {{{7, 3}}}});
+  ASSERT_EQ(f.call(OP_OPEN_OUTPUT), "00");
+  rt_config_unset("KELVRA_FH_FILL_MEMORY");
+  EXPECT_EQ(f.put(OP_WRITE, "K002AAAu01", 20), "00");
+  EXPECT_EQ(f.put(OP_WRITE, "K001AAAu02", 20), "02");
+  EXPECT_EQ(f.put(OP_WRITE, "K002BBBu03", 20), "22");
+  EXPECT_EQ(f.put(OP_WRITE, "K003BBBu01", 20), "22");
+  EXPECT_EQ(f.put(OP_WRITE, "K003BBBu03", 20), "00");
+  ASSERT_EQ(f.call(OP_CLOSE), "00");
+  ASSERT_EQ(f.call(OP_OPEN_INPUT), "00");
+  std::string keys;
+  while (f.call(OP_READ_SEQ) == "00") keys += f.text().substr(0, 4) + " ";
+  EXPECT_EQ(keys, "K001 K002 K003 ");
+}
+
 TEST_F(Handler, TheKeyDefinitionBlockDescribesTheNewFile) {
   File f(path("split"), 30, 30, {{{{2, 4}}}, {{{0, 2}, {10, 3}}, true}, {{{20, 5}}}});
   ASSERT_EQ(f.call(OP_OPEN_OUTPUT), "00");

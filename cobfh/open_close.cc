@@ -62,6 +62,7 @@ void verb_open(FCD3* fcd, int cobol_mode) {
   if (cobol_mode == OPEN_OUTPUT) {
     status = make_file(f.get(), sharing_fill_mode(true));
     f->fast = f->file != nullptr;
+    f->fill_memory = static_cast<size_t>(rt_config_int("KELVRA_FH_FILL_MEMORY", 256L << 20));
     for (const KeyLayout& key : f->layout.keys) {
       f->written.emplace_back();
       key_set_init(&f->written.back(), key.size);

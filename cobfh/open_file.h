@@ -53,6 +53,9 @@ struct OpenFile {
   // WRITE which key values are there already.
   bool fast = false;
   std::vector<KeySet> written;
+  // Past this many bytes in the sets the file is finished (indexes built) and written on
+  // with ordinary writes: KELVRA_FH_FILL_MEMORY, default 256 MiB.
+  size_t fill_memory = 0;
 };
 
 #endif  // COBFH_OPEN_FILE_H

@@ -10,10 +10,6 @@
 
 namespace {
 
-// The fast fill keeps its key sets under this many bytes; past it the file is finished
-// (indexes built) and written on with ordinary writes.
-constexpr size_t kFastFillMemory = size_t{256} << 20;
-
 bool sequential(const FCD3* fcd) {
   return (fcd->accessFlags & ~ACCESS_USER_STAT) == ACCESS_SEQ;
 }
@@ -45,21 +41,19 @@ const char* fast_fill_check(const OpenFile* f, const uint8_t* record, uint32_t l
   return status;
 }
 
-void fast_fill_add(OpenFile* f, const uint8_t* record, uint32_t length) {
+// Adds the keys of a record written; false when the file had to be finished and could not.
+bool fast_fill_add(OpenFile* f, const uint8_t* record, uint32_t length) {
   size_t bytes = 0;
   for (size_t k = 0; k < f->layout.keys.size(); k++) {
     key_set_add(&f->written[k], key_of(f, static_cast<int>(k), record, length).data());
     bytes += key_set_bytes(f->written[k]);
   }
-  if (bytes <= kFastFillMemory) return;
+  if (bytes <= f->fill_memory) return true;
   // Build the indexes now and go on writing into the finished file.
   f->written.clear();
   f->fast = false;
-  if (!k5_close(f->file)) {
-    f->file = nullptr;
-    return;
-  }
-  f->file = k5_open(f->name.c_str(), K_MODE_WRITE, "0,0,0");
+  f->file = k5_close(f->file) ? k5_open(f->name.c_str(), K_MODE_WRITE, "0,0,0") : nullptr;
+  return f->file != nullptr;
 }
 
 // Status 02 for a record whose value of a key with duplicates another record has; old is
@@ -112,7 +106,7 @@ void verb_write(FCD3* fcd, OpenFile* f) {
                                : duplicates_check(f, record, length, nullptr, 0);
   if (status[0] == '2') return fcd_status(fcd, status);
   if (!k5_write(f->file, record, length)) return fcd_status(fcd, status_of_failure(Verb::Write));
-  if (f->fast) fast_fill_add(f, record, length);
+  if (f->fast && !fast_fill_add(f, record, length)) return fcd_status(fcd, "30");
   if (seq) {
     f->high_key = primary;
     f->has_high_key = true;
