@@ -39,17 +39,6 @@ void random_reads(const std::string& name, uint64_t n, uint64_t count) {
   k5_close(f);
 }
 
-void write_flat(const std::string& path, uint64_t n) {
-  FILE* out = fopen(path.c_str(), "wb");
-  if (!out) exit(1);
-  char rec[bench::kRecordSize];
-  for (uint64_t i = 0; i < n; i++) {
-    bench::workload_record(i, n, rec);
-    fwrite(rec, 1, sizeof rec, out);
-  }
-  fclose(out);
-}
-
 }  // namespace
 
 int main(int argc, char** argv, char** envp) {
@@ -73,7 +62,7 @@ int main(int argc, char** argv, char** envp) {
     return peak < 0;
   }
 
-  write_flat(flat, n);
+  bench::write_flat(flat, n);
   double read_floor = bench::median_seconds(o.runs, nullptr, [&] {
     if (bench::read_once(flat) != n * bench::kRecordSize) exit(1);
   });

@@ -228,6 +228,19 @@ inline void fill_workload(const std::string& name, uint64_t n, int mode) {
   if (!k5_close(f)) fail("close", name);
 }
 
+// Writes the N records of W, 100 bytes each, one after another (a flat file of fixed
+// records, as GnuCOBOL's fixed sequential files hold them too).
+inline void write_flat(const std::string& path, uint64_t n) {
+  FILE* out = fopen(path.c_str(), "wb");
+  if (!out) exit(1);
+  char rec[kRecordSize];
+  for (uint64_t i = 0; i < n; i++) {
+    workload_record(i, n, rec);
+    fwrite(rec, 1, sizeof rec, out);
+  }
+  if (fclose(out) != 0) exit(1);
+}
+
 // Reads a file once with 64 KiB reads; returns its size.
 inline uint64_t read_once(const std::string& path) {
   int in = open(path.c_str(), O_RDONLY);

@@ -1,0 +1,27 @@
+// Reading and setting the fields of GnuCOBOL's file control description (FCD3): numbers in
+// big-endian binary, the file status, the record lengths and the file's name.
+#ifndef COBFH_FCD_H
+#define COBFH_FCD_H
+
+#include <cstdint>
+#include <string>
+
+#include "cobfh/kelvra_fh.h"
+
+uint32_t fcd_u16(const unsigned char* field);
+uint32_t fcd_u32(const unsigned char* field);
+void fcd_set_u32(unsigned char* field, uint32_t value);
+
+// Sets the two-character file status ("00", "23", ...).
+void fcd_status(FCD3* fcd, const char* status);
+
+// Length of the record the program gives to WRITE / REWRITE: the current length for
+// variable records, the maximum for fixed ones.
+uint32_t fcd_record_length(const FCD3* fcd);
+
+// The file name the program assigned, resolved as GnuCOBOL resolves it: an environment
+// value DD_NAME, dd_NAME or NAME replaces a name without '/', and a relative result is put
+// under COB_FILE_PATH when that is set.
+std::string fcd_file_name(const FCD3* fcd);
+
+#endif  // COBFH_FCD_H

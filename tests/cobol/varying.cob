@@ -1,0 +1,74 @@
+*> Variable records (RECORD VARYING ... DEPENDING ON): WRITE of each length, status 44 for
+*> a record shorter than the declared minimum, a length above the maximum, keys that lie
+*> past the end of a short record. (GnuCOBOL 3.1.2 gives an external handler no way to set
+*> the DEPENDING ON item after a READ, nor its value on a REWRITE, so neither is shown.)
+IDENTIFICATION DIVISION.
+PROGRAM-ID. varying.
+ENVIRONMENT DIVISION.
+INPUT-OUTPUT SECTION.
+FILE-CONTROL.
+    SELECT NOTES ASSIGN TO "notes"
+        ORGANIZATION IS INDEXED ACCESS MODE IS DYNAMIC
+        RECORD KEY IS NT-KEY
+        ALTERNATE RECORD KEY IS NT-TOPIC WITH DUPLICATES
+        FILE STATUS IS FS.
+DATA DIVISION.
+FILE SECTION.
+FD NOTES RECORD VARYING FROM 12 TO 70 DEPENDING ON NT-LEN.
+01 NT-REC.
+   05 NT-KEY   PIC X(6).
+   05 NT-TOPIC PIC X(4).
+   05 NT-TEXT  PIC X(60).
+WORKING-STORAGE SECTION.
+01 FS     PIC XX.
+01 NT-LEN PIC 9(4) COMP.
+PROCEDURE DIVISION.
+    OPEN OUTPUT NOTES
+    MOVE SPACES TO NT-REC
+    MOVE "N00001HOMEshort" TO NT-REC MOVE 15 TO NT-LEN
+    WRITE NT-REC DISPLAY "write 15 " FS
+    MOVE "N00002WORKa longer note that fills more of the record area" TO NT-REC
+    MOVE 62 TO NT-LEN
+    WRITE NT-REC DISPLAY "write 62 " FS
+    MOVE "N00003HOMEfull length record ......................................" TO NT-REC
+    MOVE 70 TO NT-LEN
+    WRITE NT-REC DISPLAY "write 70 " FS
+    MOVE "N00004HOMEtoo short" TO NT-REC MOVE 11 TO NT-LEN
+    WRITE NT-REC DISPLAY "write 11 " FS
+    MOVE 71 TO NT-LEN
+    WRITE NT-REC DISPLAY "write 71 " FS
+    MOVE "N00005WORKjust the minimum" TO NT-REC MOVE 12 TO NT-LEN
+    WRITE NT-REC DISPLAY "write 12 " FS
+    MOVE "N00006WO" TO NT-REC MOVE 12 TO NT-LEN
+    WRITE NT-REC DISPLAY "write 12 " FS
+    CLOSE NOTES
+
+    OPEN I-O NOTES
+    MOVE "00" TO FS
+    PERFORM UNTIL FS NOT = "00"
+        READ NOTES NEXT
+        IF FS = "00" DISPLAY "L notes|" NT-REC "|" END-IF
+    END-PERFORM
+    MOVE "N00002" TO NT-KEY READ NOTES
+    DISPLAY "read " FS " " NT-REC
+    MOVE "N00001" TO NT-KEY READ NOTES
+    DISPLAY "read " FS " " NT-REC
+    MOVE 12 TO NT-LEN MOVE "N00003" TO NT-KEY
+    DELETE NOTES DISPLAY "delete " FS
+    MOVE "HOME" TO NT-TOPIC START NOTES KEY = NT-TOPIC DISPLAY "start topic " FS
+    PERFORM 4 TIMES
+        READ NOTES NEXT
+        DISPLAY "next " FS " " NT-REC
+    END-PERFORM
+    CLOSE NOTES
+    OPEN INPUT NOTES
+    PERFORM SHOW-ALL
+    CLOSE NOTES
+    STOP RUN.
+
+SHOW-ALL.
+    MOVE "00" TO FS
+    PERFORM UNTIL FS NOT = "00"
+        READ NOTES NEXT
+        IF FS = "00" DISPLAY "R notes|" NT-REC "|" END-IF
+    END-PERFORM.
