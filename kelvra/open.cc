@@ -250,6 +250,9 @@ KFile* refuse(KFileState* s) {
 // The header, segments and stamps, and for a writer a new version stamp and its place in
 // the user count: one operation of a shared open.
 int start_file(KFileState* s, int made) {
+  off_t length = lseek(s->lock_fd, 0, SEEK_END);
+  s->data[0].disk_length = length;
+  s->data_size.assign(1, length);
   if (!load_file(s, s->lock_fd)) return 0;
   Header& h = s->header;
   s->next_seed = h.stamp * 2654435761u + h.records;
@@ -296,9 +299,6 @@ KFile* open_file(const char* name, int mode, int made) {
   s->data.resize(1);
   s->data[0].fd = dup(fd);
   s->data[0].exists = 1;
-  off_t length = lseek(fd, 0, SEEK_END);
-  s->data[0].disk_length = length;
-  s->data_size.assign(1, length);
   if (s->shared) {
     if (!op_lock(s, s->writable)) return refuse(s);
     int ok = start_file(s, made);
