@@ -186,11 +186,8 @@ struct Kind {
   long segment_size;
 };
 
-class ShareStress : public E2eTest, public ::testing::WithParamInterface<Kind> {};
-
-TEST_P(ShareStress, ProcessesChangeOneFileAtOnce) {
-  const Kind kind = GetParam();
-  const std::string name = path("f");
+// The file of kind, holding the counter records.
+void make_shared_file(const std::string& name, Kind kind) {
   Layout layout;
   layout.version = kind.version;
   layout.keys = "1,0,8,0,1,1,2,8";
@@ -198,7 +195,15 @@ TEST_P(ShareStress, ProcessesChangeOneFileAtOnce) {
   layout.segment_size = kind.segment_size;
   std::vector<std::string> counters;
   for (int c = 0; c < kCounters; c++) counters.push_back(make_record(kCounterBase + c, 0, 'c'));
-  ASSERT_NO_FATAL_FAILURE(make(name, layout, counters));
+  make(name, layout, counters);
+}
+
+class ShareStress : public E2eTest, public ::testing::WithParamInterface<Kind> {};
+
+TEST_P(ShareStress, ProcessesChangeOneFileAtOnce) {
+  const Kind kind = GetParam();
+  const std::string name = path("f");
+  ASSERT_NO_FATAL_FAILURE(make_shared_file(name, kind));
   auto started = std::chrono::steady_clock::now();
   std::vector<pid_t> children;
   for (int p = 0; p < kProcesses; p++) {
@@ -257,14 +262,7 @@ TEST_P(ShareStress, ProcessesChangeOneFileAtOnce) {
 TEST_P(ShareStress, CheckBesideWriters) {
   const Kind kind = GetParam();
   const std::string name = path("f");
-  Layout layout;
-  layout.version = kind.version;
-  layout.keys = "1,0,8,0,1,1,2,8";
-  layout.sizes = "40,40,2";
-  layout.segment_size = kind.segment_size;
-  std::vector<std::string> counters;
-  for (int c = 0; c < kCounters; c++) counters.push_back(make_record(kCounterBase + c, 0, 'c'));
-  ASSERT_NO_FATAL_FAILURE(make(name, layout, counters));
+  ASSERT_NO_FATAL_FAILURE(make_shared_file(name, kind));
   std::vector<pid_t> children;
   for (int p = 0; p < 2; p++) {
     pid_t pid = fork();
