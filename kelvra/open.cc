@@ -287,7 +287,7 @@ KFile* open_file(const char* name, int mode, int made) {
   // An exclusive opener (512 and the fill modes) has the file alone; every other open
   // shares it with readers and writers of other processes. The exclusive lock needs a
   // descriptor open for writing.
-  s->shared = !(mode & K_MODE_EXCLUSIVE);
+  s->shared = !(mode & (K_MODE_EXCLUSIVE | K_MODE_FAST));  // the fast fill is exclusive too
   int fd = open(name, (s->writable || !s->shared ? O_RDWR : O_RDONLY) | O_CLOEXEC);
   if (fd < 0) {
     k_fail_errno();
