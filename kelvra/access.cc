@@ -10,6 +10,7 @@
 #include "kelvra/errors.h"
 #include "kelvra/file.h"
 #include "kelvra/records.h"
+#include "kelvra/share.h"
 
 namespace {
 
@@ -96,16 +97,13 @@ int half_done(KFileState* s) {
   return k_fail(code, secondary);
 }
 
-int read_step(KFile* file, void* record, int forward) {
-  KFileState* s = state_of(file);
-  if (!s) return k_fail(RT_ERR_PARAMETER);
-  if (s->bulk || s->no_index) return k_fail(RT_ERR_MODE);
+int read_step(KFileState* s, void* record, int forward) {
   Cursor& c = s->cursor;
   int k = c.key;
   const KeyDesc& key = s->dict.keys[k];
-  LeafView& view = c.view;
-  if (c.view_generation != s->generation) view.leaf = 0;
-  c.view_generation = s->generation;
+  LeafView& view = s->view;
+  if (s->view_generation != s->generation) view.leaf = 0;
+  s->view_generation = s->generation;
   TreePlace at;
   bool same_tree = c.generation == s->generation;
   switch (c.state) {
@@ -174,14 +172,8 @@ int read_step(KFile* file, void* record, int forward) {
   return ok ? static_cast<int>(length) : 0;
 }
 
-}  // namespace
-
-int k5_write(KFile* file, const void* record, uint32_t length) {
-  KFileState* s = state_of(file);
-  if (!s) return k_fail(RT_ERR_PARAMETER);
-  if (!s->writable || s->no_index) return k_fail(RT_ERR_MODE);
+int write_record(KFileState* s, const uint8_t* rec, uint32_t length) {
   if (!check_length(s, &length)) return 0;
-  const uint8_t* rec = static_cast<const uint8_t*>(record);
   KAddress at;
   if (s->bulk) {
     // Fast fill: the keys are sorted and indexed at close.
@@ -211,14 +203,12 @@ int k5_write(KFile* file, const void* record, uint32_t length) {
   return 1;
 }
 
-int k5_rewrite(KFile* file, const void* record, uint32_t length) {
-  KFileState* s = state_of(file);
-  if (!writable_file(s) || !check_length(s, &length)) return 0;
-  const uint8_t* rec = static_cast<const uint8_t*>(record);
+int rewrite_record(KFileState* s, const uint8_t* rec, uint32_t length) {
+  if (!check_length(s, &length)) return 0;
   KAddress at;
   std::vector<uint8_t> old;
   uint32_t old_length;
-  if (!find_target(s, rec, &at, &old, &old_length)) return 0;
+  if (!find_target(s, rec, &at, &old, &old_length) || !record_free(s, at)) return 0;
   int keys = s->dict.key_count;
   std::vector<uint8_t> before(K_ENTRY_MAX), after(K_ENTRY_MAX);
   // Refuse a new value of a unique key that another record holds.
@@ -252,17 +242,20 @@ int k5_rewrite(KFile* file, const void* record, uint32_t length) {
   }
   if (serial_used) s->header.serial++;
   if (s->cursor.state == CURSOR_CURRENT && s->cursor.address == at) s->cursor.address = moved;
+  if (!(moved == at) && record_held(s, at)) {
+    // The lock goes with the record to its new place, where nobody else can hold one.
+    record_lock(s, moved, 0);
+    record_unlock(s, at);
+  }
   publish(s);
   return 1;
 }
 
-int k5_delete(KFile* file, const void* record) {
-  KFileState* s = state_of(file);
-  if (!writable_file(s)) return 0;
+int delete_target(KFileState* s, const uint8_t* record) {
   KAddress at;
   std::vector<uint8_t> old;
   uint32_t old_length;
-  if (!find_target(s, static_cast<const uint8_t*>(record), &at, &old, &old_length)) return 0;
+  if (!find_target(s, record, &at, &old, &old_length) || !record_free(s, at)) return 0;
   std::vector<uint8_t> entry(K_ENTRY_MAX);
   for (int k = 0; k < s->dict.key_count; k++) {
     make_entry(s, k, old.data(), old_length, 0, entry.data());
@@ -273,17 +266,12 @@ int k5_delete(KFile* file, const void* record) {
     }
   }
   if (!delete_record(s, at)) return half_done(s);
+  record_unlock(s, at);  // the slot is free: a later record there is not locked
   publish(s);
   return 1;
 }
 
-int k5_start(KFile* file, const void* record, int key, int length, int mode) {
-  KFileState* s = state_of(file);
-  if (!s) return k_fail(RT_ERR_PARAMETER);
-  if (s->bulk || s->no_index) return k_fail(RT_ERR_MODE);
-  if (key < 0 || key >= s->dict.key_count || mode < 0 || mode > K_START_NOT_GREATER || length < 0) {
-    return k_fail(RT_ERR_PARAMETER);
-  }
+int start_at(KFileState* s, const void* record, int key, int length, int mode) {
   const KeyDesc& desc = s->dict.keys[key];
   Cursor& c = s->cursor;
   c.key = key;
@@ -314,10 +302,104 @@ int k5_start(KFile* file, const void* record, int key, int length, int mode) {
   return 1;
 }
 
+// The step of k5_next_lock / k5_previous_lock in a shared open, under the operation lock:
+// the record is locked before anyone can change it. A record another open holds leaves the
+// cursor where it was (code 5), unless the call waits for it.
+int locked_step(KFileState* s, void* record, int forward, int flags) {
+  KAddress waited{};  // a lock this call waited for
+  bool had_waited = false;
+  for (int tries = 0; tries < 64; tries++) {
+    Cursor before = s->cursor;
+    if (!op_lock(s, 0)) return 0;
+    int n = catch_up(s) ? read_step(s, record, forward) : 0;
+    KAddress at = s->cursor.address;
+    if (n <= 0 || record_lock(s, at, 0)) {
+      if (n > 0 && !(flags & K_LOCK_KEEP)) record_unlock_others(s, at);
+      op_unlock(s);
+      if (!had_waited || (n > 0 && at == waited)) return n;
+      int code = *rt_file_error(), secondary = *rt_file_error2();
+      record_unlock(s, waited);  // the record waited for is not the one read now
+      if (n <= 0) k_fail(code, secondary);
+      return n;
+    }
+    s->cursor = before;  // the same call reads the same record again
+    op_unlock(s);
+    if (!(flags & K_LOCK_WAIT)) return 0;
+    if (had_waited) record_unlock(s, waited);
+    // Wait without the operation lock, then read again: the record may have changed.
+    if (!record_lock(s, at, 1)) return 0;
+    waited = at;
+    had_waited = true;
+  }
+  return k_fail(RT_ERR_LOCKED_REC);
+}
+
+// A read of the record after or before the current one, as one operation.
+int step(KFile* file, void* record, int forward, int flags) {
+  KFileState* s = state_of(file);
+  if (!s) return k_fail(RT_ERR_PARAMETER);
+  if (s->bulk || s->no_index) return k_fail(RT_ERR_MODE);
+  if (flags & ~(K_LOCK | K_LOCK_WAIT | K_LOCK_KEEP)) return k_fail(RT_ERR_PARAMETER);
+  if ((flags & K_LOCK) && !s->writable) return k_fail(RT_ERR_MODE);  // locks are for writers
+  if ((flags & K_LOCK) && s->shared) return locked_step(s, record, forward, flags);
+  Cursor before = s->cursor;
+  return read_op(
+      s, [&] { return read_step(s, record, forward); }, [&] { s->cursor = before; });
+}
+
+}  // namespace
+
+int k5_write(KFile* file, const void* record, uint32_t length) {
+  KFileState* s = state_of(file);
+  if (!s) return k_fail(RT_ERR_PARAMETER);
+  if (!s->writable || s->no_index) return k_fail(RT_ERR_MODE);
+  if (!write_op_begin(s)) return 0;
+  return write_op_end(s, write_record(s, static_cast<const uint8_t*>(record), length));
+}
+
+int k5_rewrite(KFile* file, const void* record, uint32_t length) {
+  KFileState* s = state_of(file);
+  if (!writable_file(s) || !write_op_begin(s)) return 0;
+  return write_op_end(s, rewrite_record(s, static_cast<const uint8_t*>(record), length));
+}
+
+int k5_delete(KFile* file, const void* record) {
+  KFileState* s = state_of(file);
+  if (!writable_file(s) || !write_op_begin(s)) return 0;
+  return write_op_end(s, delete_target(s, static_cast<const uint8_t*>(record)));
+}
+
+int k5_start(KFile* file, const void* record, int key, int length, int mode) {
+  KFileState* s = state_of(file);
+  if (!s) return k_fail(RT_ERR_PARAMETER);
+  if (s->bulk || s->no_index) return k_fail(RT_ERR_MODE);
+  if (key < 0 || key >= s->dict.key_count || mode < 0 || mode > K_START_NOT_GREATER || length < 0) {
+    return k_fail(RT_ERR_PARAMETER);
+  }
+  Cursor before = s->cursor;
+  return read_op(
+      s, [&] { return start_at(s, record, key, length, mode); }, [&] { s->cursor = before; });
+}
+
 int k5_next(KFile* file, void* record) {
-  return read_step(file, record, 1);
+  return step(file, record, 1, 0);
 }
 
 int k5_previous(KFile* file, void* record) {
-  return read_step(file, record, 0);
+  return step(file, record, 0, 0);
+}
+
+int k5_next_lock(KFile* file, void* record, int flags) {
+  return step(file, record, 1, flags);
+}
+
+int k5_previous_lock(KFile* file, void* record, int flags) {
+  return step(file, record, 0, flags);
+}
+
+int k5_unlock(KFile* file) {
+  KFileState* s = state_of(file);
+  if (!s) return k_fail(RT_ERR_PARAMETER);
+  record_unlock_others(s, KAddress{});
+  return 1;
 }

@@ -11,6 +11,7 @@
 #include "kelvra/errors.h"
 #include "kelvra/file.h"
 #include "kelvra/nodes.h"
+#include "kelvra/share.h"
 
 namespace {
 
@@ -77,12 +78,14 @@ int ki_dump(KFile* file) {
   if (s->no_index || s->bulk) return k_fail(RT_ERR_MODE);
   FILE* out = fopen("k_tree", "w");
   if (!out) return k_fail_errno();
-  int ok = 1;
+  // The trees as they are at one moment: other processes wait until the dump is written.
+  int ok = !s->shared || (op_lock(s, 0) && catch_up(s));
   for (int k = 0; ok && k < s->dict.key_count; k++) {
     fprintf(out, "key %d: root %u, height %d\n", k, s->dict.root[k], s->dict.height[k]);
     std::set<uint32_t> seen;
     if (s->dict.root[k] != 0) ok = dump_node(s, k, s->dict.root[k], out, &seen, 0);
   }
+  op_unlock(s);
   if (fclose(out) != 0 && ok) ok = k_fail_errno();
   return ok;
 }

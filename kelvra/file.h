@@ -52,16 +52,22 @@ struct Cursor {
   uint32_t leaf = 0;           // where it was found, valid while `generation` is the file's
   int slot = 0;
   uint64_t generation = ~uint64_t{0};
-  LeafView view;  // the leaf last read, valid for view_generation
-  uint64_t view_generation = ~uint64_t{0};
 };
+
+enum : int { OP_READ = 1, OP_WRITE = 2 };
 
 struct KFileState {
   KFile pub;  // the open-file record handed to callers
   std::string name;
   int mode = 0;
   int writable = 0;
-  int lock_fd = -1;
+  int lock_fd = -1;                // data segment 0, the descriptor that holds the locks
+  int shared = 0;                  // others may have the file open: operations lock and catch up
+  int op_held = 0;                 // the operation lock held: 0, OP_READ or OP_WRITE
+  int op_marked = 0;               // this operation has marked the counter on disk odd
+  uint64_t cache_epoch = 0;        // cached nodes of another epoch are stale
+  std::vector<int> dirty_entries;  // cache entries this shared writer changed
+  std::vector<uint64_t> record_locks;  // record locks held (shared opens)
   Header header;
   uint8_t header_block[K_HEADER_SIZE] = {};  // as read, so that unknown bytes are kept
   Dictionary dict;
@@ -76,6 +82,8 @@ struct KFileState {
   ReadWindows windows;
   std::vector<uint8_t> scratch[3];  // record-sized work areas
   Cursor cursor;
+  LeafView view;  // the leaf the cursor read last, valid for view_generation
+  uint64_t view_generation = ~uint64_t{0};
   uint64_t generation = 0;  // changes with every change of a tree
   uint32_t next_seed = 0;
   int header_dirty = 0;
@@ -99,5 +107,8 @@ void publish(KFileState* s);
 void publish_chains(KFileState* s);
 // Writes the header block and the dictionary (tree roots and heights).
 int write_header(KFileState* s);
+// Reads header and dictionary again from the file (another process changed it) and checks
+// them as an open does; the file must still be the one opened.
+int reload_header(KFileState* s);
 
 #endif  // KELVRA_FILE_H

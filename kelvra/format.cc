@@ -28,55 +28,97 @@ constexpr FieldPlace kLayout2[] = {
     {KF_MAX_RECORD, 162, 2},      {KF_COMPRESSION, 164, 2},   {KF_ENCRYPTION, 166, 2},
     {KF_PREALLOCATE, 168, 4},     {KF_EXTENSION, 172, 4},     {KF_FLAGS, 176, 2},
     {KF_DICTIONARY_SIZE, 178, 4}, {KF_V2_FLAG_WORD, 244, 4},  {KF_COMMENT, 248, 31},
-    {KF_AUGMENT_BYTES, 280, 0},   {KF_NOTE_BYTES, 280, 0},
+    {KF_AUGMENT_BYTES, 280, 0},   {KF_NOTE_BYTES, 280, 0},    {KF_CHANGE_COUNT, K_CHANGE_OFFSET, 8},
 };
 
 // Version 3: one file, no segment numbers; field 40 is the end of the blocks in use.
 constexpr FieldPlace kLayout3[] = {
-    {KF_VERSION, 4, 2},           {KF_BLOCKING, 6, 2},
-    {KF_END_OFFSET, 8, 4},        {KF_ADDRESS7, 12, 4},
-    {KF_ADDRESS9, 16, 4},         {KF_FIRST_RECORD, 20, 4},
-    {KF_DELETED_HEAD, 24, 4},     {KF_ADDRESS18, 28, 4},
-    {KF_RECORDS, 32, 4},          {KF_DELETED, 36, 4},
-    {KF_KEPT23, 40, 4},           {KF_STAMP, 44, 4},
-    {KF_NODE_SPACE, 48, 4},       {KF_KEPT27, 52, 2},
-    {KF_USER_COUNT, 54, 2},       {KF_NODES, 56, 2},
-    {KF_DELETED_NODES, 58, 2},    {KF_RECORD_HEADER, 60, 2},
-    {KF_SEED_FLAG, 62, 2},        {KF_V3_END, 64, 4},
-    {KF_MAX_RECORD, 68, 2},       {KF_COMMENT, 70, 31},
-    {KF_MIN_RECORD, 102, 4},      {KF_KEY_COUNT, 106, 2},
-    {KF_COMPRESSION, 108, 2},     {KF_ENCRYPTION, 110, 2},
-    {KF_PREALLOCATE, 112, 4},     {KF_EXTENSION, 116, 4},
-    {KF_FLAGS, 120, 2},           {KF_DICTIONARY_SIZE, 122, 4},
-    {KF_NODES_ALLOCATED, 126, 4}, {KF_FREE_HEAD, 130, 4},
-    {KF_FREE_COUNT, 134, 4},      {KF_ZERO_BYTES, 56, 0},
-    {KF_AUGMENT_BYTES, 70, 0},    {KF_NOTE_BYTES, 101, 0},
+    {KF_VERSION, 4, 2},
+    {KF_BLOCKING, 6, 2},
+    {KF_END_OFFSET, 8, 4},
+    {KF_ADDRESS7, 12, 4},
+    {KF_ADDRESS9, 16, 4},
+    {KF_FIRST_RECORD, 20, 4},
+    {KF_DELETED_HEAD, 24, 4},
+    {KF_ADDRESS18, 28, 4},
+    {KF_RECORDS, 32, 4},
+    {KF_DELETED, 36, 4},
+    {KF_KEPT23, 40, 4},
+    {KF_STAMP, 44, 4},
+    {KF_NODE_SPACE, 48, 4},
+    {KF_KEPT27, 52, 2},
+    {KF_USER_COUNT, 54, 2},
+    {KF_NODES, 56, 2},
+    {KF_DELETED_NODES, 58, 2},
+    {KF_RECORD_HEADER, 60, 2},
+    {KF_SEED_FLAG, 62, 2},
+    {KF_V3_END, 64, 4},
+    {KF_MAX_RECORD, 68, 2},
+    {KF_COMMENT, 70, 31},
+    {KF_MIN_RECORD, 102, 4},
+    {KF_KEY_COUNT, 106, 2},
+    {KF_COMPRESSION, 108, 2},
+    {KF_ENCRYPTION, 110, 2},
+    {KF_PREALLOCATE, 112, 4},
+    {KF_EXTENSION, 116, 4},
+    {KF_FLAGS, 120, 2},
+    {KF_DICTIONARY_SIZE, 122, 4},
+    {KF_NODES_ALLOCATED, 126, 4},
+    {KF_FREE_HEAD, 130, 4},
+    {KF_FREE_COUNT, 134, 4},
+    {KF_ZERO_BYTES, 56, 0},
+    {KF_AUGMENT_BYTES, 70, 0},
+    {KF_NOTE_BYTES, 101, 0},
+    {KF_CHANGE_COUNT, K_CHANGE_OFFSET, 8},
 };
 
 // Version 4: data and index segments; 16-bit node counts and maximum record size.
 constexpr FieldPlace kLayout4[] = {
-    {KF_VERSION, 4, 2},           {KF_BLOCKING, 6, 2},
-    {KF_END_OFFSET, 8, 4},        {KF_END_SEGMENT, 12, 2},
-    {KF_ADDRESS7, 14, 4},         {KF_SEGMENT8, 18, 2},
-    {KF_ADDRESS9, 20, 4},         {KF_SEGMENT10, 24, 2},
-    {KF_FIRST_RECORD, 26, 4},     {KF_FIRST_SEGMENT, 30, 2},
-    {KF_DELETED_HEAD, 32, 4},     {KF_DELETED_SEGMENT, 36, 2},
-    {KF_ADDRESS18, 38, 4},        {KF_SEGMENT19, 42, 2},
-    {KF_RECORDS, 44, 4},          {KF_DELETED, 48, 4},
-    {KF_KEPT23, 52, 4},           {KF_STAMP, 56, 4},
-    {KF_NODE_SPACE, 60, 4},       {KF_KEPT27, 64, 2},
-    {KF_USER_COUNT, 66, 2},       {KF_NODES, 68, 2},
-    {KF_DELETED_NODES, 70, 2},    {KF_RECORD_HEADER, 72, 2},
-    {KF_SEED_FLAG, 74, 2},        {KF_SEGMENT_SIZE, 76, 4},
-    {KF_MAX_RECORD, 80, 2},       {KF_COMMENT, 82, 31},
-    {KF_MIN_RECORD, 114, 4},      {KF_KEY_COUNT, 118, 2},
-    {KF_COMPRESSION, 120, 2},     {KF_ENCRYPTION, 122, 2},
-    {KF_PREALLOCATE, 124, 4},     {KF_EXTENSION, 128, 4},
-    {KF_FLAGS, 132, 2},           {KF_DICTIONARY_SIZE, 134, 4},
-    {KF_NODES_ALLOCATED, 138, 4}, {KF_FREE_HEAD, 142, 4},
-    {KF_FREE_COUNT, 146, 4},      {KF_ZERO_BYTES, 68, 0},
-    {KF_AUGMENT_BYTES, 82, 0},    {KF_NOTE_BYTES, 113, 0},
-    {KF_DATA_STAMP, 12, 0},       {KF_INDEX_STAMP, 16, 0},
+    {KF_VERSION, 4, 2},
+    {KF_BLOCKING, 6, 2},
+    {KF_END_OFFSET, 8, 4},
+    {KF_END_SEGMENT, 12, 2},
+    {KF_ADDRESS7, 14, 4},
+    {KF_SEGMENT8, 18, 2},
+    {KF_ADDRESS9, 20, 4},
+    {KF_SEGMENT10, 24, 2},
+    {KF_FIRST_RECORD, 26, 4},
+    {KF_FIRST_SEGMENT, 30, 2},
+    {KF_DELETED_HEAD, 32, 4},
+    {KF_DELETED_SEGMENT, 36, 2},
+    {KF_ADDRESS18, 38, 4},
+    {KF_SEGMENT19, 42, 2},
+    {KF_RECORDS, 44, 4},
+    {KF_DELETED, 48, 4},
+    {KF_KEPT23, 52, 4},
+    {KF_STAMP, 56, 4},
+    {KF_NODE_SPACE, 60, 4},
+    {KF_KEPT27, 64, 2},
+    {KF_USER_COUNT, 66, 2},
+    {KF_NODES, 68, 2},
+    {KF_DELETED_NODES, 70, 2},
+    {KF_RECORD_HEADER, 72, 2},
+    {KF_SEED_FLAG, 74, 2},
+    {KF_SEGMENT_SIZE, 76, 4},
+    {KF_MAX_RECORD, 80, 2},
+    {KF_COMMENT, 82, 31},
+    {KF_MIN_RECORD, 114, 4},
+    {KF_KEY_COUNT, 118, 2},
+    {KF_COMPRESSION, 120, 2},
+    {KF_ENCRYPTION, 122, 2},
+    {KF_PREALLOCATE, 124, 4},
+    {KF_EXTENSION, 128, 4},
+    {KF_FLAGS, 132, 2},
+    {KF_DICTIONARY_SIZE, 134, 4},
+    {KF_NODES_ALLOCATED, 138, 4},
+    {KF_FREE_HEAD, 142, 4},
+    {KF_FREE_COUNT, 146, 4},
+    {KF_ZERO_BYTES, 68, 0},
+    {KF_AUGMENT_BYTES, 82, 0},
+    {KF_NOTE_BYTES, 113, 0},
+    {KF_DATA_STAMP, 12, 0},
+    {KF_INDEX_STAMP, 16, 0},
+    {KF_CHANGE_COUNT, K_CHANGE_OFFSET, 8},
 };
 
 // Version 5: the abandoned chain, 32-bit node counts, a 48-bit node space, 32-bit sizes.
@@ -128,6 +170,7 @@ constexpr FieldPlace kLayout5[] = {
     {KF_NOTE_BYTES, 131, 0},
     {KF_DATA_STAMP, 12, 0},
     {KF_INDEX_STAMP, 16, 0},
+    {KF_CHANGE_COUNT, K_CHANGE_OFFSET, 8},
 };
 
 struct LayoutSpan {
@@ -276,6 +319,7 @@ int decode_header(const uint8_t* block, Header* h) {
   h->v2_tree_height = static_cast<int>(get_field(block, v, KF_V2_TREE_HEIGHT));
   h->v2_free_records = static_cast<uint32_t>(get_field(block, v, KF_V2_FREE_RECORDS));
   h->v2_flag_word = static_cast<uint32_t>(get_field(block, v, KF_V2_FLAG_WORD));
+  h->change = get_field(block, v, KF_CHANGE_COUNT);
   return 1;
 }
 
@@ -324,6 +368,7 @@ void encode_header(const Header& h, uint8_t* block) {
   put_field(block, v, KF_V2_TREE_HEIGHT, static_cast<uint64_t>(h.v2_tree_height));
   put_field(block, v, KF_V2_FREE_RECORDS, h.v2_free_records);
   put_field(block, v, KF_V2_FLAG_WORD, h.v2_flag_word);
+  put_field(block, v, KF_CHANGE_COUNT, h.change);
 }
 
 // Segment header: magic, version, segment code, segment number, block size, version stamp

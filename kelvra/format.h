@@ -25,7 +25,11 @@ enum : int {
   KF_V2_TREE_HEIGHT = 65,
   KF_V2_FREE_RECORDS = 66,
   KF_V2_FLAG_WORD = 67,
+  KF_CHANGE_COUNT = 90,  // beyond K_offsets: bytes 504-511 of every version
 };
+
+// Offset of the change counter in the header block (8 bytes, in the file's byte order).
+constexpr int K_CHANGE_OFFSET = 504;
 
 // Header flag bits (field 59).
 enum : int { K_FLAG_COLLATING = 1 };
@@ -84,6 +88,7 @@ struct Header {
   int v2_tree_height = 0;
   uint32_t v2_free_records = 0;
   uint32_t v2_flag_word = 0;
+  uint64_t change = 0;  // change counter: raised by every change made in a shared open
 };
 
 // Width in bytes of header field f in version v (0 when absent).

@@ -8,10 +8,23 @@
 #include "kelvra/file.h"
 #include "kelvra/keydesc.h"
 #include "kelvra/records.h"
+#include "kelvra/share.h"
 
-int k5_info(KFile* file, int code, char* buffer) {
-  KFileState* s = state_of(file);
-  if (!s || !buffer) return k_fail(RT_ERR_PARAMETER);
+namespace {
+
+// The change counter between two changes: while one is under way, after it.
+int settled_change(KFileState* s, uint64_t* change) {
+  *change = s->header.change;
+  if (!s->shared) return 1;
+  if (!read_change(s, change)) return 0;
+  if (!(*change & 1)) return 1;
+  if (!op_lock(s, 0)) return 0;
+  int ok = read_change(s, change);
+  op_unlock(s);
+  return ok;
+}
+
+int describe(KFileState* s, int code, char* buffer) {
   const Header& h = s->header;
   switch (code) {
     case -1:
@@ -36,6 +49,22 @@ int k5_info(KFile* file, int code, char* buffer) {
       format_key_text(s->dict.keys[code], buffer);
       return 1;
   }
+}
+
+}  // namespace
+
+int k5_info(KFile* file, int code, char* buffer) {
+  KFileState* s = state_of(file);
+  if (!s || !buffer) return k_fail(RT_ERR_PARAMETER);
+  if (code == -6) {
+    uint64_t change;
+    if (!settled_change(s, &change)) return 0;
+    snprintf(buffer, 32, "%llu", static_cast<unsigned long long>(change));
+    return 1;
+  }
+  // Counts as the file has them now.
+  return read_op(
+      s, [&] { return describe(s, code, buffer); }, [] {});
 }
 
 uint32_t ki_check_record_size(int version, uint32_t size) {

@@ -1,6 +1,5 @@
 // Making new files (k5_make, k2_make, k_make) and removing files (k5_remove).
 #include <fcntl.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -18,6 +17,7 @@
 #include "kelvra/lifecycle.h"
 #include "kelvra/records.h"
 #include "kelvra/segments.h"
+#include "kelvra/share.h"
 
 namespace {
 
@@ -64,9 +64,9 @@ int remove_segments(const char* name) {
 int not_in_use(const char* name) {
   int fd = open(name, O_RDONLY | O_CLOEXEC);
   if (fd < 0) return 1;
-  int free = flock(fd, LOCK_EX | LOCK_NB) == 0;
+  int used = file_in_use(fd);
   close(fd);
-  return free ? 1 : k_fail(RT_ERR_LOCKED);
+  return used ? k_fail(RT_ERR_LOCKED) : 1;
 }
 
 // The header of a new file of description d.

@@ -16,6 +16,7 @@ namespace {
 struct CacheEntry {
   KFileState* file = nullptr;
   uint32_t node = 0;
+  uint64_t epoch = 0;  // the file's cache epoch when read; another epoch is stale
   int dirty = 0;
   std::vector<uint8_t> bytes;
   int older = -1;  // towards the least recently used entry
@@ -118,6 +119,7 @@ int take_entry(KFileState* s, uint32_t n, int* index) {
   CacheEntry& e = c.entries[static_cast<size_t>(i)];
   e.file = s;
   e.node = n;
+  e.epoch = s->cache_epoch;
   e.dirty = 0;
   e.bytes.assign(static_cast<size_t>(s->block_bytes), 0);
   c.map[{s, n}] = i;
@@ -126,13 +128,37 @@ int take_entry(KFileState* s, uint32_t n, int* index) {
   return 1;
 }
 
+// Makes entry i the first to be taken again.
+void link_oldest(Cache& c, int i) {
+  CacheEntry& e = c.entries[static_cast<size_t>(i)];
+  e.older = -1;
+  e.newer = c.oldest;
+  if (c.oldest >= 0) c.entries[static_cast<size_t>(c.oldest)].older = i;
+  c.oldest = i;
+  if (c.newest < 0) c.newest = i;
+}
+
+void drop_entry(Cache& c, int i) {
+  CacheEntry& e = c.entries[static_cast<size_t>(i)];
+  c.map.erase({e.file, e.node});
+  e.file = nullptr;
+  e.dirty = 0;
+  unlink_entry(c, i);
+  link_oldest(c, i);
+}
+
 int find_entry(KFileState* s, uint32_t n) {
   Cache& c = cache();
   auto it = c.map.find({s, n});
   if (it == c.map.end()) return -1;
-  unlink_entry(c, it->second);
-  link_newest(c, it->second);
-  return it->second;
+  int i = it->second;
+  if (c.entries[static_cast<size_t>(i)].epoch != s->cache_epoch) {
+    drop_entry(c, i);  // read before another process changed the file
+    return -1;
+  }
+  unlink_entry(c, i);
+  link_newest(c, i);
+  return i;
 }
 
 }  // namespace
@@ -176,6 +202,7 @@ int node_write(KFileState* s, uint32_t n, const uint8_t* buffer) {
   if (i < 0 && !take_entry(s, n, &i)) return 0;
   CacheEntry& e = cache().entries[static_cast<size_t>(i)];
   memcpy(e.bytes.data(), buffer, static_cast<size_t>(s->block_bytes));
+  if (!e.dirty && s->shared) s->dirty_entries.push_back(i);
   e.dirty = 1;
   return 1;
 }
@@ -233,24 +260,28 @@ int node_free(KFileState* s, uint32_t n) {
 int nodes_flush(KFileState* s, int drop) {
   Cache& c = cache();
   int ok = 1;
+  if (!drop && s->shared) {
+    // A shared writer's operation changed these entries (some may have left the cache).
+    for (int i : s->dirty_entries) {
+      CacheEntry& e = c.entries[static_cast<size_t>(i)];
+      if (e.file == s && e.dirty && !write_entry(e)) ok = 0;
+    }
+    s->dirty_entries.clear();
+    return ok;
+  }
   for (size_t i = 0; i < c.entries.size(); i++) {
     CacheEntry& e = c.entries[i];
     if (e.file != s) continue;
     if (e.dirty && !write_entry(e)) ok = 0;
-    if (drop) {
-      c.map.erase({e.file, e.node});
-      e.file = nullptr;
-      e.dirty = 0;
-      // Dropped entries become the first to be taken again.
-      unlink_entry(c, static_cast<int>(i));
-      CacheEntry& d = c.entries[i];
-      d.newer = c.oldest;
-      if (c.oldest >= 0) c.entries[static_cast<size_t>(c.oldest)].older = static_cast<int>(i);
-      c.oldest = static_cast<int>(i);
-      if (c.newest < 0) c.newest = static_cast<int>(i);
-    }
+    if (drop) drop_entry(c, static_cast<int>(i));  // the first to be taken again
   }
+  s->dirty_entries.clear();
   return ok;
+}
+
+void nodes_stale(KFileState* s) {
+  s->cache_epoch++;
+  s->dirty_entries.clear();
 }
 
 void nodes_forget(KFileState* s) {

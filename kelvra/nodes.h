@@ -24,6 +24,9 @@ int node_allocate(KFileState* s, uint32_t* n);
 int node_free(KFileState* s, uint32_t n);
 // Writes the file's changed nodes; drop: also forget them (the file is closing).
 int nodes_flush(KFileState* s, int drop);
+// Marks every cached node of the file stale (another process changed the file): they are
+// read again when next needed.
+void nodes_stale(KFileState* s);
 // Forgets every cached node of the file without writing (the file is being removed).
 void nodes_forget(KFileState* s);
 

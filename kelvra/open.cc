@@ -1,7 +1,6 @@
 // Opening and closing files: locks, header and dictionary checks, version stamps, the user
 // count and the strict open.
 #include <fcntl.h>
-#include <sys/file.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -18,6 +17,7 @@
 #include "kelvra/nodes.h"
 #include "kelvra/records.h"
 #include "kelvra/segments.h"
+#include "kelvra/share.h"
 
 namespace {
 
@@ -90,28 +90,23 @@ void discard(KFileState* s) {
   delete s;
 }
 
-// Everything of k5_open after the lock: header, dictionary, segments, stamps.
-int load_file(KFileState* s, int fd) {
-  if (read_at(fd, 0, s->header_block, K_HEADER_SIZE) != K_HEADER_SIZE)
-    return k_fail(RT_ERR_NOT_KELVRA);
-  if (!decode_header(s->header_block, &s->header)) return k_fail(RT_ERR_NOT_KELVRA);
-  Header& h = s->header;
+// Reads and checks the header block and the dictionary into header and dict.
+int read_header_and_dictionary(int fd, uint8_t* block, Header* header, Dictionary* dict) {
+  if (read_at(fd, 0, block, K_HEADER_SIZE) != K_HEADER_SIZE) return k_fail(RT_ERR_NOT_KELVRA);
+  if (!decode_header(block, header)) return k_fail(RT_ERR_NOT_KELVRA);
+  const Header& h = *header;
   if (!sound_header(h)) return k_damaged(K_DAMAGE_HEADER);
-  s->block_bytes = h.blocking * 512;
-  if (h.version >= 4) {
-    s->nodes_per_segment =
-        static_cast<int>((h.segment_size - K_HEADER_SIZE) / static_cast<uint32_t>(s->block_bytes));
-  }
-  std::vector<uint8_t> dict(h.dictionary_size);
-  if (read_at(fd, K_HEADER_SIZE, dict.data(), dict.size()) != dict.size() ||
-      !decode_dictionary(dict.data(), h.dictionary_size, h.version, &s->dict) ||
-      s->dict.key_count != h.key_count) {
+  std::vector<uint8_t> bytes(h.dictionary_size);
+  if (read_at(fd, K_HEADER_SIZE, bytes.data(), bytes.size()) != bytes.size() ||
+      !decode_dictionary(bytes.data(), h.dictionary_size, h.version, dict) ||
+      dict->key_count != h.key_count) {
     return k_damaged(K_DAMAGE_DICTIONARY);
   }
-  for (int k = 0; k < s->dict.key_count; k++) {
-    const KeyDesc& key = s->dict.keys[k];
-    if (leaf_capacity(h.version, s->block_bytes, key) < 3 ||
-        inner_capacity(h.version, s->block_bytes, key) < 3 || s->dict.height[k] > 32) {
+  int block_bytes = h.blocking * 512;
+  for (int k = 0; k < dict->key_count; k++) {
+    const KeyDesc& key = dict->keys[k];
+    if (leaf_capacity(h.version, block_bytes, key) < 3 ||
+        inner_capacity(h.version, block_bytes, key) < 3 || dict->height[k] > 32) {
       return k_damaged(K_DAMAGE_DICTIONARY);
     }
     // A key may reach past a maximum record size lowered after the make: records then give
@@ -122,6 +117,18 @@ int load_file(KFileState* s, int fd) {
         return k_damaged(K_DAMAGE_DICTIONARY);
       }
     }
+  }
+  return 1;
+}
+
+// Everything of k5_open after the locks: header, dictionary, segments, stamps.
+int load_file(KFileState* s, int fd) {
+  if (!read_header_and_dictionary(fd, s->header_block, &s->header, &s->dict)) return 0;
+  Header& h = s->header;
+  s->block_bytes = h.blocking * 512;
+  if (h.version >= 4) {
+    s->nodes_per_segment =
+        static_cast<int>((h.segment_size - K_HEADER_SIZE) / static_cast<uint32_t>(s->block_bytes));
   }
   s->pub.data_segment_high = h.version >= 4 ? h.end.segment : 0;
   s->pub.index_segment_high = index_segment_high(s);
@@ -189,20 +196,78 @@ int write_header(KFileState* s) {
     }
   }
   encode_header(h, s->header_block);
-  std::vector<uint8_t> dict(dictionary_size(s->dict));
-  encode_dictionary(s->dict, h.version, dict.data());
-  if (!segment_write(s, K_SEGMENT_DATA, 0, 0, s->header_block, K_HEADER_SIZE)) return 0;
-  if (!segment_write(s, K_SEGMENT_DATA, 0, K_HEADER_SIZE, dict.data(),
-                     static_cast<uint32_t>(dict.size()))) {
+  // Header and dictionary in one write: another process reads them together.
+  std::vector<uint8_t> bytes(K_HEADER_SIZE + dictionary_size(s->dict));
+  memcpy(bytes.data(), s->header_block, K_HEADER_SIZE);
+  encode_dictionary(s->dict, h.version, bytes.data() + K_HEADER_SIZE);
+  if (!segment_write(s, K_SEGMENT_DATA, 0, 0, bytes.data(), static_cast<uint32_t>(bytes.size()))) {
     return 0;
   }
   s->header_dirty = 0;
   return 1;
 }
 
+int reload_header(KFileState* s) {
+  uint8_t block[K_HEADER_SIZE];
+  Header h;
+  static Dictionary dict;  // large; one call at a time
+  if (!read_header_and_dictionary(s->lock_fd, block, &h, &dict)) return 0;
+  const Header& was = s->header;
+  // What the open fixed cannot change while the file is open.
+  if (h.version != was.version || h.blocking != was.blocking ||
+      h.dictionary_size != was.dictionary_size || h.segment_size != was.segment_size ||
+      h.first_record.offset != was.first_record.offset) {
+    return k_damaged(K_DAMAGE_HEADER);
+  }
+  s->header = h;
+  memcpy(s->header_block, block, K_HEADER_SIZE);
+  for (int k = 0; k < s->dict.key_count; k++) {
+    s->dict.root[k] = dict.root[k];
+    s->dict.height[k] = dict.height[k];
+  }
+  s->header_dirty = 0;
+  s->generation++;  // cursors find their entries again
+  nodes_stale(s);
+  windows_forget(&s->windows);
+  publish(s);
+  return 1;
+}
+
 KFile* k5_open(const char* name, int mode, const char*) {
   return open_file(name, mode, 0);
 }
+
+namespace {
+
+// Fails the open: the reason stays in the file error code.
+KFile* refuse(KFileState* s) {
+  int code = *rt_file_error(), secondary = *rt_file_error2();
+  discard(s);
+  k_fail(code, secondary);
+  return nullptr;
+}
+
+// The header, segments and stamps, and for a writer a new version stamp and its place in
+// the user count: one operation of a shared open.
+int start_file(KFileState* s, int made) {
+  off_t length = lseek(s->lock_fd, 0, SEEK_END);
+  s->data[0].disk_length = length;
+  s->data_size.assign(1, length);
+  if (!load_file(s, s->lock_fd)) return 0;
+  Header& h = s->header;
+  s->next_seed = h.stamp * 2654435761u + h.records;
+  if (!s->writable) return 1;
+  // A new version stamp for every opening that may write, in every segment; the user count
+  // stays raised on disk until the close (a file just made has it raised already).
+  h.stamp = h.stamp + 1 == 0 ? 1 : h.stamp + 1;
+  if (!made) h.user_count = h.user_count < 0xFFFF ? h.user_count + 1 : h.user_count;
+  publish(s);
+  s->header_dirty = 1;
+  if (s->shared) return write_segment_stamps(s);
+  return write_header(s) && write_segment_stamps(s) && flush_pending(s);
+}
+
+}  // namespace
 
 KFile* open_file(const char* name, int mode, int made) {
   k_clear_error();
@@ -219,51 +284,29 @@ KFile* open_file(const char* name, int mode, int made) {
   s->mode = mode;
   s->writable = (mode & K_MODE_WRITE) != 0;
   s->no_index = k_open_no_index != 0;
-  int fd = open(name, (s->writable ? O_RDWR : O_RDONLY) | O_CLOEXEC);
+  // An exclusive opener (512 and the fill modes) has the file alone; every other open
+  // shares it with readers and writers of other processes. The exclusive lock needs a
+  // descriptor open for writing.
+  s->shared = !(mode & (K_MODE_EXCLUSIVE | K_MODE_FAST));  // the fast fill is exclusive too
+  int fd = open(name, (s->writable || !s->shared ? O_RDWR : O_RDONLY) | O_CLOEXEC);
   if (fd < 0) {
     k_fail_errno();
     delete s;
     return nullptr;
   }
-  // Readers share the file; a writer or an exclusive opener has it alone.
-  bool exclusive = s->writable || (mode & K_MODE_EXCLUSIVE);
-  if (flock(fd, (exclusive ? LOCK_EX : LOCK_SH) | LOCK_NB) != 0) {
-    if (errno == EWOULDBLOCK) {
-      k_fail(RT_ERR_LOCKED);
-    } else {
-      k_fail_errno();
-    }
-    close(fd);
-    delete s;
-    return nullptr;
-  }
   s->lock_fd = fd;
+  if (!take_open_lock(fd, !s->shared)) return refuse(s);
   s->data.resize(1);
   s->data[0].fd = dup(fd);
   s->data[0].exists = 1;
-  off_t length = lseek(fd, 0, SEEK_END);
-  s->data[0].disk_length = length;
-  s->data_size.assign(1, length);
-  if (!load_file(s, fd)) {
-    int code = *rt_file_error(), secondary = *rt_file_error2();
-    discard(s);
-    k_fail(code, secondary);
-    return nullptr;
-  }
-  Header& h = s->header;
-  s->next_seed = h.stamp * 2654435761u + h.records;
-  if (s->writable) {
-    // A new version stamp for every opening that may write, in every segment; the user
-    // count stays raised on disk until the close (a file just made has it raised already).
-    h.stamp = h.stamp + 1 == 0 ? 1 : h.stamp + 1;
-    if (!made) h.user_count = h.user_count < 0xFFFF ? h.user_count + 1 : h.user_count;
-    publish(s);
-    if (!write_header(s) || !write_segment_stamps(s) || !flush_pending(s)) {
-      int code = *rt_file_error(), secondary = *rt_file_error2();
-      discard(s);
-      k_fail(code, secondary);
-      return nullptr;
-    }
+  if (s->shared) {
+    if (!op_lock(s, s->writable)) return refuse(s);
+    int ok = start_file(s, made);
+    if (s->writable) ok = write_op_end(s, ok);
+    op_unlock(s);
+    if (!ok) return refuse(s);
+  } else if (!start_file(s, made)) {
+    return refuse(s);
   }
   if ((mode & K_MODE_FAST) && s->writable && !bulk_begin(s)) {
     discard(s);
@@ -284,7 +327,11 @@ int k5_close(KFile* file) {
     code = *rt_file_error();
     secondary = *rt_file_error2();
   }
-  if (s->writable) {
+  if (s->writable && !write_op_begin(s)) {
+    ok = 0;
+    code = *rt_file_error();
+    secondary = *rt_file_error2();
+  } else if (s->writable) {
     if (!nodes_flush(s, 0) && ok) {
       ok = 0;
       code = *rt_file_error();
@@ -293,7 +340,9 @@ int k5_close(KFile* file) {
     Header& h = s->header;
     if (h.user_count > 0) h.user_count--;
     if (!ok) h.damage_mark = 1;  // the indexes may not hold every record
-    if ((!write_header(s) || !flush_pending(s)) && ok) {
+    s->header_dirty = 1;
+    int written = s->shared ? write_op_end(s, 1) : write_header(s) && flush_pending(s);
+    if (!written && ok) {
       ok = 0;
       code = *rt_file_error();
       secondary = *rt_file_error2();

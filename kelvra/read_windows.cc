@@ -51,6 +51,7 @@ int window_read(ReadWindows* r, int code, int n, int fd, uint64_t pos, uint8_t* 
     if (pos + count <= o.start + o.length) return give(r, &o, pos, out, count);
     w = &o;
   }
+  r->misses++;
   if (count > kLargest) return read_at(fd, pos, out, count) == count;
   uint64_t size = w ? std::min(2 * static_cast<uint64_t>(w->bytes.size()), kLargest) : kFirst;
   if (!w) w = take(r);
@@ -77,7 +78,6 @@ void windows_store(ReadWindows* r, int code, int n, uint64_t pos, const uint8_t*
 }
 
 void windows_forget(ReadWindows* r) {
-  r->windows.clear();
-  r->windows.shrink_to_fit();
+  for (ReadWindow& w : r->windows) w.segment = -1;
   r->last = 0;
 }

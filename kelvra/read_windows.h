@@ -26,6 +26,7 @@ struct ReadWindows {
   std::vector<ReadWindow> windows;
   size_t last = 0;  // the window that gave bytes last, looked at first
   uint64_t clock = 0;
+  uint64_t misses = 0;  // reads that went to the file
 };
 
 // Copies count bytes at pos of segment (code, n), open on descriptor fd, into out: from a
@@ -35,7 +36,7 @@ int window_read(ReadWindows* r, int code, int n, int fd, uint64_t pos, uint8_t* 
 // Bytes written at pos of segment (code, n): windows that hold that place take them.
 void windows_store(ReadWindows* r, int code, int n, uint64_t pos, const uint8_t* bytes,
                    uint64_t count);
-// Drops every window (and its memory).
+// Drops what every window holds.
 void windows_forget(ReadWindows* r);
 
 #endif  // KELVRA_READ_WINDOWS_H

@@ -11,6 +11,7 @@
 #include "ixkit/libs/rtcore.h"
 #include "kelvra/bytes.h"
 #include "kelvra/errors.h"
+#include "kelvra/share.h"
 
 namespace {
 
@@ -28,6 +29,7 @@ std::vector<int64_t>& sizes(KFileState* s, int code) {
 // Writes through to segment (code, n), and into the read windows that hold the place. After
 // a failed write nobody knows what the file holds there: the windows are dropped.
 int write_all(KFileState* s, int code, int n, const void* buffer, uint64_t pos, size_t count) {
+  if (!mark_changing(s)) return 0;
   SegmentFile& f = files(s, code)[static_cast<size_t>(n)];
   if (static_cast<int64_t>(pos + count) > f.disk_length) {
     f.disk_length = static_cast<int64_t>(pos + count);

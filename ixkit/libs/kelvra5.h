@@ -20,15 +20,34 @@ constexpr int K_KEY_TEXT_SIZE = 245;  // buffer for one key text of k5_info
 constexpr int K_HEADER_SIZE = 512;    // header block of a file and of every segment
 
 // Open modes of k5_open. A mode with K_MODE_WRITE may change the file.
+//
+// A mode with K_MODE_EXCLUSIVE (512 and the fill modes) has the file alone: it is refused
+// with code 11 while any other open of the file exists, in this process or another, and
+// while it is held every other open is refused with 11. Every other mode shares the file
+// with any number of readers and writers, in any process:
+//
+//   held \ asked    | 0, 2, 256 (shared) | 512, 1538, 34306 (exclusive)
+//   shared          | allowed            | 11
+//   exclusive       | 11                 | 11
+//
+// In a shared open every call is atomic with respect to other processes: it sees the file
+// as other calls left it, never half-way through one, and notices their changes.
 enum : int {
-  K_MODE_READ = 0,         // read, shared with other readers
-  K_MODE_WRITE = 2,        // read and add (the only writer)
+  K_MODE_READ = 0,         // read, shared
+  K_MODE_WRITE = 2,        // read and change, shared
   K_MODE_SHARED = 256,     // read, shared
   K_MODE_EXCLUSIVE = 512,  // nobody else may have the file open
   K_MODE_NEW = 1024,       // filling a new file
   K_MODE_FILL = 1538,      // K_MODE_NEW | K_MODE_EXCLUSIVE | K_MODE_WRITE
   K_MODE_FAST = 32768,     // with K_MODE_FILL: build the indexes at close, with callbacks
   K_MODE_FAST_FILL = 34306,
+};
+
+// Flags of k5_next_lock and k5_previous_lock (record locks, for shared opens).
+enum : int {
+  K_LOCK = 1,       // lock the record read; code 5 when another open holds its lock
+  K_LOCK_WAIT = 2,  // with K_LOCK: wait until the other open lets it go
+  K_LOCK_KEEP = 4,  // with K_LOCK: keep the records this open locked before (else released)
 };
 
 // Modes of k5_start.
@@ -241,7 +260,9 @@ KFile* k5_open(const char* name, int mode, const char* options);
 int k5_close(KFile* file);
 // Describes an open file: -1 "max,min,keys", -2 "blocking,prealloc,extension,compression,
 // encryption", -3 the comment, -4 the record count, -5 the 256-byte collating table,
-// 0 and up the fixed-position key text. Returns 0 when the item does not exist.
+// -6 the change counter (decimal): it differs whenever the file changed between two calls
+// (even while a change is under way in another process), 0 and up the fixed-position key
+// text. Returns 0 when the item does not exist.
 int k5_info(KFile* file, int code, char* buffer);
 
 // Makes a new empty file of the version K_VERSION names (2 to 5; 0, unset or below 2
@@ -268,9 +289,22 @@ int k5_remove(const char* name);
 // length 0 compares the whole key, else only its first length bytes.
 int k5_start(KFile* file, const void* record, int key, int length, int mode);
 // Next / previous record in the current key's order; the first call after k5_start returns
-// the record it found. Returns the length, or 0 (code 8 at the end).
+// the record it found. Returns the length, or 0 (code 8 at the end). When other processes
+// changed the file since the last call, the next record is the one after (before) the
+// record read last, by key, as the file is now.
 int k5_next(KFile* file, void* record);
 int k5_previous(KFile* file, void* record);
+// k5_next / k5_previous that can lock the record they return (flags K_LOCK...), in an open
+// that may write (else code 4). A record
+// whose lock another open holds gives code 5 and the cursor stays: the same call tries the
+// same record again, k5_next passes it without a lock. Reads without K_LOCK never wait for
+// record locks. Locks go at k5_unlock, at k5_close, when the process ends, when this open
+// deletes the record, and (without K_LOCK_KEEP) at the next locking read. A rewrite or delete
+// of a record whose lock another open holds gives code 5.
+int k5_next_lock(KFile* file, void* record, int flags);
+int k5_previous_lock(KFile* file, void* record, int flags);
+// Releases every record lock of this open. Non-zero on success.
+int k5_unlock(KFile* file);
 // length 0 means the maximum record size. Code 7 for a duplicate key.
 int k5_write(KFile* file, const void* record, uint32_t length);
 // Replaces the record with the same primary key (the current record when it has it).

@@ -56,7 +56,8 @@ void print_ok() {
   rt_fprintf(rt_stderr(), "%s", rt_message(1630, 0, "OK\n"));
 }
 
-// Key passes, raw pass and chain walk; 0 at the first that fails.
+// Key passes, raw pass and chain walk; at the first that does not find the file sound, 0
+// (damaged) or -1 (not verified).
 int extended_examination(KFile* file, const char* name) {
   rt_print("%s%s:\n", extended_files++ > 0 ? "\n" : "", name);
   // The title goes before the passes' messages on standard error also in a shared log.
@@ -68,15 +69,18 @@ int extended_examination(KFile* file, const char* name) {
   for (unsigned k = 0; k < keys; k++) {
     rt_fprintf(rt_stderr(), rt_message(1636, 0, "reading all records by key #%d..."),
                static_cast<int>(k));
-    if (!check_by_key(file, name, static_cast<int>(k))) return 0;
+    int sound = steady_pass(file, name, [&] { return check_by_key(file, name, int(k)); });
+    if (sound <= 0) return sound;
     print_ok();
   }
   rt_fprintf(rt_stderr(), "%s", rt_message(1637, 0, "reading all records raw..."));
-  if (!check_raw(file, name)) return 0;
+  int sound = steady_pass(file, name, [&] { return check_raw(file, name); });
+  if (sound <= 0) return sound;
   print_ok();
   if (file_header.version >= 3) {
     rt_fprintf(rt_stderr(), "%s", rt_message(1638, 0, "checking deleted records list..."));
-    if (!check_free_chains(name)) return 0;
+    sound = steady_pass(file, name, [&] { return check_free_chains(name); });
+    if (sound <= 0) return sound;
     print_ok();
   }
   return 1;
@@ -111,8 +115,9 @@ void check_file(const char* name, int level, int key) {
     raise_exit_status(2);
   }
   if (level == 2 || (level == 1 && users != 0)) {
-    int sound = key >= 0 ? check_by_key(file, name, key) : extended_examination(file, name);
-    if (!sound) raise_exit_status(3);
+    int sound = key >= 0 ? steady_pass(file, name, [&] { return check_by_key(file, name, key); })
+                         : extended_examination(file, name);
+    if (sound == 0) raise_exit_status(3);
   }
   k5_close(file);
 }

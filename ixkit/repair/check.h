@@ -3,6 +3,8 @@
 #ifndef IXKIT_REPAIR_CHECK_H
 #define IXKIT_REPAIR_CHECK_H
 
+#include <functional>
+
 #include "ixkit/libs/kelvra5.h"
 
 // Examines one file: level 0 only the open and the user count, 1 further when the user
@@ -16,5 +18,11 @@ int check_raw(KFile* file, const char* name);
 // Walks the deleted chain (and in version 5 the abandoned chain) and compares the members
 // with the header's counts. The header record must hold the file's header.
 int check_free_chains(const char* name);
+
+// Runs a pass of a file that other programs may be changing: 1 sound, 0 damaged (the pass
+// reported it), -1 the file changed under every run of the pass (reported as not verified,
+// exit status 1). A pass that fails while the file changed is run again, its messages
+// dropped: a change is never reported as damage.
+int steady_pass(KFile* file, const char* name, const std::function<int()>& pass);
 
 #endif  // IXKIT_REPAIR_CHECK_H

@@ -282,11 +282,14 @@ TEST_F(Transfer, UnloadIntoItsOwnSource) {
       ASSERT_EQ(link(path("f").c_str(), path("h").c_str()), 0);
       const std::string file = destination.starts_with("/") ? destination : path(destination);
       ASSERT_TRUE(file_exists(file));
-      // Nodes are met first in a file of one piece and in an emptied index segment.
-      const bool node = version <= 3 || destination == "f.x0";
+      // An emptied data segment 0 has lost its header, which every read of a shared open
+      // looks at first (6/1); an emptied index segment fails at a node, f.d1 at a record.
+      const std::string secondary = destination == "f.x0"   ? "10"
+                                    : destination == "f.d1" ? "81"
+                                                            : "1";
       EXPECT_EQ(said(run({"-unload", "f", destination})),
                 std::string("0 [Record size = 40\nUnloading f...\n][f: damaged file (error 6/") +
-                    (node ? "10" : "81") + ")\n]");
+                    secondary + ")\n]");
       // Only f.d1 keeps records: those of data segment 0, read before its own were met.
       const std::string kept =
           read_file(destination.starts_with("/") ? destination : path(destination));
