@@ -137,7 +137,8 @@ void on_open_file(Op op, int mode, FCD3* fcd, OpenFile* f) {
     case Op::Delete:
       return verb_delete(fcd, f);
     case Op::Unlock:
-      return fcd_status(fcd, "00");  // no lock is held but the whole file's
+      if (f->file != nullptr) k5_unlock(f->file);
+      return fcd_status(fcd, "00");
     case Op::Other:
       return fcd_status(fcd, "91");  // not an operation this handler has
   }

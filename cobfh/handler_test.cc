@@ -192,7 +192,8 @@ TEST_F(Handler, AFileOfAnotherShapeIsRefused) {
   EXPECT_EQ(text.call(OP_OPEN_INPUT), "39");
 }
 
-TEST_F(Handler, ReadersShareAFileAndAWriterHasItAlone) {
+// Readers and writers share a file; OPEN OUTPUT and LOCK MODE EXCLUSIVE have it alone.
+TEST_F(Handler, ProgramsShareAFileUnlessOneHasItAlone) {
   File writer(path("shared"), 10, 10, {{{{0, 4}}}});
   File reader(path("shared"), 10, 10, {{{{0, 4}}}});
   File other(path("shared"), 10, 10, {{{{0, 4}}}});
@@ -202,14 +203,45 @@ TEST_F(Handler, ReadersShareAFileAndAWriterHasItAlone) {
   EXPECT_EQ(writer.put(OP_WRITE, "K001", 10), "00");
   ASSERT_EQ(writer.call(OP_CLOSE), "00");
   EXPECT_EQ(reader.call(OP_OPEN_INPUT), "00");
-  EXPECT_EQ(other.call(OP_OPEN_INPUT), "00");
-  EXPECT_EQ(writer.call(OP_OPEN_IO), "61");
-  EXPECT_EQ(other.call(OP_CLOSE), "00");
-  other.fcd.lockMode = FCD_LOCK_EXCL_LOCK;  // LOCK MODE EXCLUSIVE keeps readers out too
-  EXPECT_EQ(other.call(OP_OPEN_INPUT), "61");
+  EXPECT_EQ(writer.call(OP_OPEN_IO), "00");
+  EXPECT_EQ(writer.put(OP_WRITE, "K002", 10), "00");
+  EXPECT_EQ(reader.read_key(0, "K002", 0), "00");  // the reader sees the writer's record
+  other.fcd.lockMode = FCD_LOCK_EXCL_LOCK;
+  EXPECT_EQ(other.call(OP_OPEN_IO), "61");
   EXPECT_EQ(reader.call(OP_CLOSE), "00");
+  EXPECT_EQ(writer.call(OP_CLOSE), "00");
   EXPECT_EQ(other.call(OP_OPEN_INPUT), "00");
   EXPECT_EQ(reader.call(OP_OPEN_INPUT), "61");
+}
+
+// LOCK MODE AUTOMATIC: a read in I-O locks its record until the next read, UNLOCK or CLOSE;
+// another program's locking read, REWRITE and DELETE of it give 51, a plain read does not.
+TEST_F(Handler, AutomaticLocksHoldTheRecordRead) {
+  {
+    File made(path("locks"), 10, 10, {{{{0, 4}}}});
+    ASSERT_EQ(made.call(OP_OPEN_OUTPUT), "00");
+    for (const char* k : {"K001", "K002", "K003"}) ASSERT_EQ(made.put(OP_WRITE, k, 10), "00");
+  }
+  File first(path("locks"), 10, 10, {{{{0, 4}}}});
+  File second(path("locks"), 10, 10, {{{{0, 4}}}});
+  File reader(path("locks"), 10, 10, {{{{0, 4}}}});
+  first.fcd.lockMode = second.fcd.lockMode = FCD_LOCK_AUTO_LOCK;
+  ASSERT_EQ(first.call(OP_OPEN_IO), "00");
+  ASSERT_EQ(second.call(OP_OPEN_IO), "00");
+  ASSERT_EQ(reader.call(OP_OPEN_INPUT), "00");
+  EXPECT_EQ(first.read_key(0, "K002", 0), "00");
+  EXPECT_EQ(second.read_key(0, "K002", 0), "51");
+  EXPECT_EQ(second.put(OP_REWRITE, "K002new", 10), "51");
+  EXPECT_EQ(second.put(OP_DELETE, "K002", 10), "51");
+  EXPECT_EQ(reader.read_key(0, "K002", 0), "00");
+  EXPECT_EQ(second.read_key(0, "K003", 0), "00");  // other records stay free
+  EXPECT_EQ(first.read_key(0, "K001", 0), "00");   // the next read lets K002 go
+  EXPECT_EQ(second.read_key(0, "K002", 0), "00");
+  EXPECT_EQ(first.read_key(0, "K002", 0), "51");
+  EXPECT_EQ(second.call(OP_UNLOCK), "00");
+  EXPECT_EQ(first.read_key(0, "K002", 0), "00");
+  EXPECT_EQ(first.call(OP_CLOSE), "00");
+  EXPECT_EQ(second.put(OP_REWRITE, "K002new", 10), "00");
 }
 
 TEST_F(Handler, NamesAreResolvedAsGnuCobolResolvesThem) {

@@ -4,6 +4,7 @@
 
 #include "cobfh/cursor.h"
 #include "cobfh/fcd.h"
+#include "cobfh/sharing.h"
 #include "cobfh/status.h"
 #include "cobfh/verbs.h"
 #include "ixkit/libs/rtcore.h"
@@ -70,7 +71,7 @@ void verb_read_step(FCD3* fcd, OpenFile* f, bool forward) {
     }
     keep_start(f, nullptr, 0, edge);
   }
-  int n = forward ? k5_next(f->file, f->scratch.data()) : k5_previous(f->file, f->scratch.data());
+  int n = sharing_read(fcd, f->file, f->scratch.data(), forward);
   if (n > 0) return deliver(fcd, f, n);
   if (*rt_file_error() != RT_ERR_NOT_FOUND) return fcd_status(fcd, status_of_failure(Verb::Read));
   f->position = forward ? Position::EndForward : Position::EndBackward;
@@ -83,7 +84,9 @@ void verb_read_key(FCD3* fcd, OpenFile* f) {
   int k = reference_key(fcd, f);
   if (k < 0) return;
   int n = 0;
-  if (cursor_start(f, k, fcd->recPtr, 0, K_START_EQUAL)) n = k5_next(f->file, f->scratch.data());
+  if (cursor_start(f, k, fcd->recPtr, 0, K_START_EQUAL)) {
+    n = sharing_read(fcd, f->file, f->scratch.data(), true);
+  }
   if (n > 0) {
     f->key = k;
     return deliver(fcd, f, n);
