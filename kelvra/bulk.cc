@@ -426,7 +426,7 @@ void bulk_discard(KFileState* s) {
   BulkState* b = s->bulk;
   if (!b) return;
   for (KeyItems& ki : b->keys) {
-    for (const std::string& run : ki.runs) unlink(run.c_str());
+    for (const std::string& run : ki.runs) rt_os_unlink(run.c_str());
   }
   delete b;
   s->bulk = nullptr;

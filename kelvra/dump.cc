@@ -76,7 +76,7 @@ int ki_dump(KFile* file) {
   KFileState* s = state_of(file);
   if (!s) return k_fail(RT_ERR_PARAMETER);
   if (s->no_index || s->bulk) return k_fail(RT_ERR_MODE);
-  FILE* out = fopen("k_tree", "w");
+  FILE* out = rt_fopen("k_tree", "w", 0);
   if (!out) return k_fail_errno();
   // The trees as they are at one moment: other processes wait until the dump is written.
   int ok = !s->shared || (op_lock(s, 0) && catch_up(s));
@@ -86,6 +86,6 @@ int ki_dump(KFile* file) {
     if (s->dict.root[k] != 0) ok = dump_node(s, k, s->dict.root[k], out, &seen, 0);
   }
   op_unlock(s);
-  if (fclose(out) != 0 && ok) ok = k_fail_errno();
+  if (rt_fclose(out) != 0 && ok) ok = k_fail_errno();
   return ok;
 }

@@ -28,8 +28,8 @@ int f_open(const char* name, int mode) {
   while (slot < K_FILE_TABLE_SIZE && Cfiles[slot] >= 0) slot++;
   if (slot == K_FILE_TABLE_SIZE) return k_fail(RT_ERR_TOO_MANY) - 1;
   // 513: create the file, or empty it, for writing; anything else reads.
-  int fd = mode == 513 ? open(name, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666)
-                       : open(name, O_RDONLY | O_CLOEXEC);
+  int fd = mode == 513 ? rt_os_open(name, O_WRONLY | O_CREAT | O_TRUNC, 0666)
+                       : rt_os_open(name, O_RDONLY, 0);
   if (fd < 0) return k_fail_errno() - 1;
   Cfiles[slot] = fd;
   return slot;
@@ -43,7 +43,7 @@ void f_release(int) {}
 
 int f_close(int handle) {
   if (!valid(handle)) return k_fail(RT_ERR_PARAMETER) - 1;
-  int r = close(Cfiles[handle]);
+  int r = rt_os_close(Cfiles[handle]);
   Cfiles[handle] = -1;
   return r == 0 ? 0 : -1;
 }

@@ -54,6 +54,7 @@ int describe(KFileState* s, int code, char* buffer) {
 }  // namespace
 
 int k5_info(KFile* file, int code, char* buffer) {
+  k_clear_error();  // an item that does not exist gives 0 with no error code
   KFileState* s = state_of(file);
   if (!s || !buffer) return k_fail(RT_ERR_PARAMETER);
   if (code == -6) {

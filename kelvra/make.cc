@@ -30,7 +30,7 @@ bool exists(const std::string& path) {
 void segment_counts(const char* name, int* data_high, int* index_high) {
   *data_high = 0;
   *index_high = -1;
-  int fd = open(name, O_RDONLY | O_CLOEXEC);
+  int fd = rt_os_open(name, O_RDONLY, 0);
   if (fd < 0) return;
   uint8_t block[K_HEADER_SIZE];
   Header h;
@@ -40,7 +40,7 @@ void segment_counts(const char* name, int* data_high, int* index_high) {
     uint32_t per = (h.segment_size - K_HEADER_SIZE) / static_cast<uint32_t>(h.blocking * 512);
     *index_high = (h.nodes == 0 || per == 0) ? 0 : static_cast<int>((h.nodes - 1) / per);
   }
-  close(fd);
+  rt_os_close(fd);
 }
 
 // Removes the files of name: the further segments its header names, any further segments
@@ -48,24 +48,34 @@ void segment_counts(const char* name, int* data_high, int* index_high) {
 int remove_segments(const char* name) {
   int data_high, index_high;
   segment_counts(name, &data_high, &index_high);
+  // A segment the header names that is there but cannot be removed fails the removal; the
+  // others are still removed.
+  int failed = 0;
+  auto remove = [&](const std::string& path) {
+    if (rt_os_unlink(path.c_str()) == 0) return true;
+    if (errno != ENOENT && failed == 0) failed = errno;
+    return false;
+  };
   for (int n = 1; n <= 0xFFFF; n++) {
-    std::string path = segment_file_name(name, K_SEGMENT_DATA, n);
-    if (unlink(path.c_str()) != 0 && n > data_high) break;
+    if (!remove(segment_file_name(name, K_SEGMENT_DATA, n)) && n > data_high) break;
   }
   for (int n = 0; n <= 0xFFFF; n++) {
-    std::string path = segment_file_name(name, K_SEGMENT_INDEX, n);
-    if (unlink(path.c_str()) != 0 && n > index_high) break;
+    if (!remove(segment_file_name(name, K_SEGMENT_INDEX, n)) && n > index_high) break;
   }
-  if (unlink(name) != 0) return k_fail_errno();
+  if (rt_os_unlink(name) != 0) return k_fail_errno();
+  if (failed != 0) {
+    errno = failed;
+    return k_fail_errno();
+  }
   return 1;
 }
 
 // Fails with code 11 when another opener holds the file.
 int not_in_use(const char* name) {
-  int fd = open(name, O_RDONLY | O_CLOEXEC);
+  int fd = rt_os_open(name, O_RDONLY, 0);
   if (fd < 0) return 1;
   int used = file_in_use(fd);
-  close(fd);
+  rt_os_close(fd);
   return used ? k_fail(RT_ERR_LOCKED) : 1;
 }
 
@@ -124,24 +134,24 @@ int create_file(const char* name, FileDescription* d, int users = 0) {
   dictionary_from_description(*d, &dict);
   Header h = new_header(*d, dict);
   h.user_count = users;
-  int fd = open(name, O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  int fd = rt_os_open(name, O_RDWR | O_CREAT | O_EXCL, 0666);
   if (fd < 0) return k_fail_errno();
   std::vector<uint8_t> bytes(h.version >= 4 ? h.first_record.offset : h.used_end, 0);
   encode_header(h, bytes.data());
   encode_dictionary(dict, h.version, bytes.data() + K_HEADER_SIZE);
   int ok = write_at(fd, 0, bytes.data(), bytes.size());
-  close(fd);
+  if (rt_os_close(fd) != 0 && ok) ok = k_fail_errno();
   if (ok && h.version >= 4) {
     std::string index = segment_file_name(name, K_SEGMENT_INDEX, 0);
-    unlink(index.c_str());
-    int x = open(index.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    rt_os_unlink(index.c_str());
+    int x = rt_os_open(index.c_str(), O_RDWR | O_CREAT | O_EXCL, 0666);
     if (x < 0) {
       ok = k_fail_errno();
     } else {
       uint8_t block[K_HEADER_SIZE];
       encode_segment_header(h, K_SEGMENT_INDEX, 0, h.blocking * 512, block);
       ok = write_at(x, 0, block, sizeof block);
-      close(x);
+      if (rt_os_close(x) != 0 && ok) ok = k_fail_errno();
     }
   }
   if (!ok) {

@@ -86,18 +86,22 @@ void discard(KFileState* s) {
   s->pending.bytes.clear();
   s->pending.segment = -1;
   close_segments(s);
-  if (s->lock_fd >= 0) close(s->lock_fd);
+  if (s->lock_fd >= 0) rt_os_close(s->lock_fd);
   delete s;
 }
 
 // Reads and checks the header block and the dictionary into header and dict.
 int read_header_and_dictionary(int fd, uint8_t* block, Header* header, Dictionary* dict) {
-  if (read_at(fd, 0, block, K_HEADER_SIZE) != K_HEADER_SIZE) return k_fail(RT_ERR_NOT_KELVRA);
+  const long got = read_at(fd, 0, block, K_HEADER_SIZE);
+  if (got < 0) return k_fail_errno();
+  if (got != K_HEADER_SIZE) return k_fail(RT_ERR_NOT_KELVRA);
   if (!decode_header(block, header)) return k_fail(RT_ERR_NOT_KELVRA);
   const Header& h = *header;
   if (!sound_header(h)) return k_damaged(K_DAMAGE_HEADER);
   std::vector<uint8_t> bytes(h.dictionary_size);
-  if (read_at(fd, K_HEADER_SIZE, bytes.data(), bytes.size()) != bytes.size() ||
+  const long read = read_at(fd, K_HEADER_SIZE, bytes.data(), bytes.size());
+  if (read < 0) return k_fail_errno();
+  if (read != static_cast<long>(bytes.size()) ||
       !decode_dictionary(bytes.data(), h.dictionary_size, h.version, dict) ||
       dict->key_count != h.key_count) {
     return k_damaged(K_DAMAGE_DICTIONARY);
@@ -288,7 +292,7 @@ KFile* open_file(const char* name, int mode, int made) {
   // shares it with readers and writers of other processes. The exclusive lock needs a
   // descriptor open for writing.
   s->shared = !(mode & (K_MODE_EXCLUSIVE | K_MODE_FAST));  // the fast fill is exclusive too
-  int fd = open(name, (s->writable || !s->shared ? O_RDWR : O_RDONLY) | O_CLOEXEC);
+  int fd = rt_os_open(name, s->writable || !s->shared ? O_RDWR : O_RDONLY, 0);
   if (fd < 0) {
     k_fail_errno();
     delete s;

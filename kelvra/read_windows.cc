@@ -52,7 +52,10 @@ int window_read(ReadWindows* r, int code, int n, int fd, uint64_t pos, uint8_t* 
     w = &o;
   }
   r->misses++;
-  if (count > kLargest) return read_at(fd, pos, out, count) == count;
+  if (count > kLargest) {
+    const long got = read_at(fd, pos, out, count);
+    return got < 0 ? -1 : got == static_cast<long>(count);
+  }
   uint64_t size = w ? std::min(2 * static_cast<uint64_t>(w->bytes.size()), kLargest) : kFirst;
   if (!w) w = take(r);
   size = std::max<uint64_t>(size, count);
@@ -60,10 +63,11 @@ int window_read(ReadWindows* r, int code, int n, int fd, uint64_t pos, uint8_t* 
   w->code = code;
   w->segment = n;
   w->start = pos;
-  w->length = read_at(fd, pos, w->bytes.data(), size);
+  const long got = read_at(fd, pos, w->bytes.data(), size);
+  w->length = got < 0 ? 0 : static_cast<uint64_t>(got);
   if (w->length < count) {
     w->used = ++r->clock;
-    return 0;  // the file ends (or fails) before the bytes do
+    return got < 0 ? -1 : 0;  // the system refused, or the file ends before the bytes do
   }
   return give(r, w, pos, out, count);
 }

@@ -30,7 +30,8 @@ struct ReadWindows {
 };
 
 // Copies count bytes at pos of segment (code, n), open on descriptor fd, into out: from a
-// window, else after reading a window there. 1 when all count bytes were there, else 0.
+// window, else after reading a window there. 1 when all count bytes were there, 0 when the
+// file ends before them, -1 when the system refused the read (errno says why).
 int window_read(ReadWindows* r, int code, int n, int fd, uint64_t pos, uint8_t* out,
                 uint32_t count);
 // Bytes written at pos of segment (code, n): windows that hold that place take them.

@@ -50,24 +50,27 @@ void note_size(KFileState* s, int code, int n, int64_t end) {
 
 }  // namespace
 
-size_t read_at(int fd, uint64_t pos, void* buffer, size_t count) {
+long read_at(int fd, uint64_t pos, void* buffer, size_t count) {
   uint8_t* p = static_cast<uint8_t*>(buffer);
   size_t done = 0;
   while (done < count) {
-    ssize_t n = pread(fd, p + done, count - done, static_cast<off_t>(pos + done));
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
+    long n = rt_os_pread(fd, p + done, count - done, static_cast<long long>(pos + done));
+    if (n < 0) return -1;
+    if (n == 0) break;
     done += static_cast<size_t>(n);
   }
-  return done;
+  return static_cast<long>(done);
 }
 
 int write_at(int fd, uint64_t pos, const void* buffer, size_t count) {
   const uint8_t* p = static_cast<const uint8_t*>(buffer);
   while (count > 0) {
-    ssize_t n = pwrite(fd, p, count, static_cast<off_t>(pos));
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return k_fail_errno();
+    long n = rt_os_pwrite(fd, p, count, static_cast<long long>(pos));
+    if (n < 0) return k_fail_errno();
+    if (n == 0) {  // no progress: a full medium rather than a loop for ever
+      errno = ENOSPC;
+      return k_fail_errno();
+    }
     p += n;
     pos += static_cast<uint64_t>(n);
     count -= static_cast<size_t>(n);
@@ -93,15 +96,15 @@ int open_segment(KFileState* s, int code, int n, int create) {
   SegmentFile& f = v[static_cast<size_t>(n)];
   if (f.fd >= 0) return 1;
   std::string path = segment_file_name(s->name, code, n);
-  int fd = open(path.c_str(), (s->writable ? O_RDWR : O_RDONLY) | O_CLOEXEC);
+  int fd = rt_os_open(path.c_str(), s->writable ? O_RDWR : O_RDONLY, 0);
   if (fd < 0 && errno == ENOENT && create && s->writable) {
-    fd = open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    fd = rt_os_open(path.c_str(), O_RDWR | O_CREAT | O_EXCL, 0666);
     if (fd < 0) return k_fail_errno();
     uint8_t block[K_HEADER_SIZE];
     encode_segment_header(s->header, code, n, s->block_bytes, block);
     if (!write_at(fd, 0, block, sizeof block)) {
-      close(fd);
-      unlink(path.c_str());
+      rt_os_close(fd);
+      rt_os_unlink(path.c_str());
       return 0;
     }
   }
@@ -122,7 +125,7 @@ int open_segment(KFileState* s, int code, int n, int create) {
 void close_segments(KFileState* s) {
   for (std::vector<SegmentFile>* v : {&s->data, &s->index}) {
     for (SegmentFile& f : *v) {
-      if (f.fd >= 0) close(f.fd);
+      if (f.fd >= 0) rt_os_close(f.fd);
       f = SegmentFile{};
     }
   }
@@ -146,11 +149,14 @@ int segment_read(KFileState* s, int code, int n, uint64_t pos, void* buffer, uin
       pos + count > p.start) {
     if (!flush_pending(s)) return 0;
   }
-  if (!open_segment(s, code, n, 0)) return k_damaged(damage);
+  // A segment that is not there is damage; one the system will not open or read is not.
+  if (!open_segment(s, code, n, 0))
+    return *rt_file_error() == RT_ERR_DAMAGED ? k_damaged(damage) : 0;
   SegmentFile& f = files(s, code)[static_cast<size_t>(n)];
-  if (!window_read(&s->windows, code, n, f.fd, pos, static_cast<uint8_t*>(buffer), count)) {
-    return k_damaged(damage);
-  }
+  const int got =
+      window_read(&s->windows, code, n, f.fd, pos, static_cast<uint8_t*>(buffer), count);
+  if (got < 0) return k_fail_errno();
+  if (got == 0) return k_damaged(damage);
   return 1;
 }
 

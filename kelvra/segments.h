@@ -21,7 +21,7 @@ void close_segments(KFileState* s);
 // Positional reads and writes on a descriptor that go on after short transfers and
 // interruptions. read_at gives the bytes read (fewer only at the end of the file or after
 // a failure); write_at gives 1, or 0 with the file error code set.
-size_t read_at(int fd, uint64_t pos, void* buffer, size_t count);
+long read_at(int fd, uint64_t pos, void* buffer, size_t count);
 int write_at(int fd, uint64_t pos, const void* buffer, size_t count);
 
 // Reads or writes count bytes at pos of a segment. Reads copy from the read windows

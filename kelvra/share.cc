@@ -78,7 +78,9 @@ void op_unlock(KFileState* s) {
 
 int read_change(KFileState* s, uint64_t* change) {
   uint8_t bytes[8];
-  if (read_at(s->lock_fd, K_CHANGE_OFFSET, bytes, 8) != 8) return k_damaged(K_DAMAGE_HEADER);
+  const long got = read_at(s->lock_fd, K_CHANGE_OFFSET, bytes, 8);
+  if (got < 0) return k_fail_errno();
+  if (got != 8) return k_damaged(K_DAMAGE_HEADER);
   *change = get_uint(bytes, 8, big_endian(s->header.version));
   return 1;
 }

@@ -1,5 +1,6 @@
 // In-place radix sort of fixed-size items and the k-way merge of sorted runs.
 #include "kelvra/sort.h"
+#include "ixkit/libs/rtcore.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -121,9 +122,8 @@ const uint8_t* advance(ItemMerge* m, ItemSource* src, int* failed) {
     src->buffered = left;
     src->offset = 0;
     while (src->buffered < src->buffer.size()) {
-      ssize_t n =
-          read(src->fd, src->buffer.data() + src->buffered, src->buffer.size() - src->buffered);
-      if (n < 0 && errno == EINTR) continue;
+      long n = rt_os_read(src->fd, src->buffer.data() + src->buffered,
+                          src->buffer.size() - src->buffered);
       if (n < 0) {
         *failed = 1;
         k_fail_errno();
@@ -187,14 +187,14 @@ void sort_items(uint8_t* base, size_t n, int stride, int key_bytes, int order_by
 }
 
 int write_run(const std::string& path, const uint8_t* items, size_t n, int stride) {
-  int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  int fd = rt_os_open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
   if (fd < 0) return k_fail_errno();
   if (!write_at(fd, 0, items, n * static_cast<size_t>(stride))) {
-    close(fd);
-    unlink(path.c_str());
+    rt_os_close(fd);
+    rt_os_unlink(path.c_str());
     return 0;
   }
-  if (close(fd) != 0) return k_fail_errno();
+  if (rt_os_close(fd) != 0) return k_fail_errno();
   return 1;
 }
 
@@ -208,7 +208,7 @@ void merge_add_memory(ItemMerge* m, const uint8_t* items, size_t n) {
 
 int merge_add_file(ItemMerge* m, const std::string& path) {
   ItemSource src;
-  src.fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  src.fd = rt_os_open(path.c_str(), O_RDONLY, 0);
   if (src.fd < 0) return k_fail_errno();
   // A whole number of items per buffer keeps items in one piece.
   size_t stride = static_cast<size_t>(m->stride);
@@ -255,7 +255,7 @@ const uint8_t* merge_next(ItemMerge* m, int* failed) {
 
 void merge_close(ItemMerge* m) {
   for (ItemSource& src : m->sources) {
-    if (src.fd >= 0) close(src.fd);
+    if (src.fd >= 0) rt_os_close(src.fd);
   }
   m->sources.clear();
   m->heap.clear();
