@@ -262,7 +262,8 @@ int k5_close(KFile* file);
 // encryption", -3 the comment, -4 the record count, -5 the 256-byte collating table,
 // -6 the change counter (decimal): it differs whenever the file changed between two calls
 // (even while a change is under way in another process), 0 and up the fixed-position key
-// text. Returns 0 when the item does not exist.
+// text. Returns 0 when the item does not exist (the file error code then 0), or when the
+// file could not be read (the code says why).
 int k5_info(KFile* file, int code, char* buffer);
 
 // Makes a new empty file of the version K_VERSION names (2 to 5; 0, unset or below 2

@@ -42,7 +42,11 @@ int walk_records(SegmentWalk* walk, uint8_t* buffer, uint32_t* live) {
 }  // namespace
 
 int check_raw(KFile* file, const char* name) {
-  set_scan_limits(file);
+  if (!set_scan_limits(file)) {
+    ki_error(name);
+    raise_exit_status(255);
+    return 0;
+  }
   uint8_t* buffer = allocate_scan_buffer(record_buffer_size());
   allocate_expansion_buffer();
   SegmentWalk walk;

@@ -90,6 +90,7 @@ int put_record(RebuildJob* job, uint32_t length) {
   snprintf(text, sizeof text, rt_message(1038, 0, "Output record %ld"), job->output + 1);
   rt_print("\n");
   ki_error(text);
+  job->write_failed = 1;
   return STOP;
 }
 

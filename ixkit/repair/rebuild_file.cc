@@ -52,13 +52,17 @@ void refuse_name(RebuildJob* job, const char* what, const char* path) {
   close_source(job);
 }
 
-// Reads the source's description texts; code -2 is rewritten with the options.
-void read_description(RebuildJob* job) {
+// Reads the source's description texts; code -2 is rewritten with the options. 0 when the
+// library could not give them: a new file must not be made from texts that are not the
+// source's.
+int read_description(RebuildJob* job) {
   KFile* source = job->source;
-  k5_info(source, -1, job->sizes);
-  k5_info(source, -2, job->storage);
-  k5_info(source, -3, job->comment);
+  if (!k5_info(source, -1, job->sizes) || !k5_info(source, -2, job->storage) ||
+      !k5_info(source, -3, job->comment)) {
+    return 0;
+  }
   job->has_collating = k5_info(source, -5, reinterpret_cast<char*>(job->collating)) != 0;
+  if (!job->has_collating && *rt_file_error() != 0) return 0;
   unsigned max = 0, min = 0, keys = 0;
   sscanf(job->sizes, "%u,%u,%u", &max, &min, &keys);
   job->max_size = ki_check_record_size(file_header.version, max);
@@ -79,12 +83,12 @@ void read_description(RebuildJob* job) {
   encryption = static_cast<unsigned>(o->encryption);
   snprintf(job->storage, sizeof job->storage, "%u,%u,%u,%u,%u", blocking, prealloc, extension,
            compression, encryption);
+  return 1;
 }
 
 // The record buffer: the maximum record size and 30 bytes, and never less than a raw record
 // header needs; records start 2 bytes in.
 void allocate_record_buffer(RebuildJob* job) {
-  set_scan_limits(job->source);
   uint32_t size = job->max_size + 28;
   if (job->source->max_record_size + 28 > size) size = job->source->max_record_size + 28;
   if (record_buffer_size() > size) size = record_buffer_size();
@@ -251,7 +255,12 @@ Stage prepare_rebuild(RebuildJob* job) {
     raise_exit_status(locked ? 1 : 255);
     return STAGE_END;
   }
-  read_description(job);
+  if (!read_description(job) || !set_scan_limits(job->source)) {
+    ki_error(name);
+    raise_exit_status(255);
+    close_source(job);
+    return STAGE_END;
+  }
   if (o->key >= job->key_count) {
     rt_print_args(rt_message(1029, 0, "%s: key number %d does not exist\n"), name, o->key);
     raise_exit_status(255);

@@ -73,6 +73,7 @@ Stage finish_rebuild(RebuildJob* job) {
     rt_print("\n");
     ki_error(text);
     job->result = -1;
+    job->write_failed = 1;
   } else {
     finish_progress();
   }
@@ -91,6 +92,15 @@ Stage finish_rebuild(RebuildJob* job) {
   print_summary(job);
   rejects_finish();
   if (warn_lost(static_cast<long>(file_header.records), job->output)) job->result = -1;
+  if (job->write_failed) {
+    // A new file that refused a record may hold any part of what it was given: it must not
+    // pass for a copy of the source.
+    const char* fate = k5_remove(job->temp_name) ? "removed" : "remove it by hand";
+    rt_fprintf(rt_stderr(), "%s: not complete, %s; %s left as it was\n", job->temp_name, fate,
+               job->name);
+    raise_exit_status(255);
+    return STAGE_END;
+  }
   return STAGE_REPLACE;
 }
 

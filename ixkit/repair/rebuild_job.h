@@ -48,6 +48,7 @@ struct RebuildJob {
   long rejected_at_close;  // records a duplicate key kept out while the indexes were built
   int result;              // 0 after a clean pass, -1 after a stop
   int temp_made;           // the temporary file exists and is not complete
+  int write_failed;        // the new file refused a record or its close: it is not whole
 };
 
 // Steps of the engine, each returning the next stage.

@@ -31,19 +31,20 @@ uint32_t stored_limit() {
 
 }  // namespace
 
-void set_scan_limits(KFile* file) {
+int set_scan_limits(KFile* file) {
   char text[K_KEY_TEXT_SIZE + 11] = "";
   unsigned max = 0, min = 0, keys = 0;
-  k5_info(file, -1, text);
+  if (!k5_info(file, -1, text)) return 0;
   if (sscanf(text, "%u,%u,%u", &max, &min, &keys) < 2) max = min = 0;
   unsigned blocking = 0, prealloc = 0, extension = 0, compression = 0, encryption = 0;
   text[0] = '\0';
-  k5_info(file, -2, text);
+  if (!k5_info(file, -2, text)) return 0;
   sscanf(text, "%u,%u,%u,%u,%u", &blocking, &prealloc, &extension, &compression, &encryption);
   scan_limits.max_record_size = ki_check_record_size(file_header.version, max);
   scan_limits.min_record_size = min;
   scan_limits.compression = compression != 0;
   scan_limits.encryption = encryption != 0;
+  return 1;
 }
 
 uint8_t* allocate_scan_buffer(uint32_t bytes) {

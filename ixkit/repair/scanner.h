@@ -28,8 +28,9 @@ struct ScanLimits {
 extern ScanLimits scan_limits;
 
 // Fills scan_limits from the description texts of an open file (codes -1 and -2) and the
-// version in file_header.
-void set_scan_limits(KFile* file);
+// version in file_header. 0 when the library could not give them (the file error code says
+// why).
+int set_scan_limits(KFile* file);
 
 // Stored bytes of a compressed record before expansion: scan_limits.max_record_size + 50
 // bytes. One for the whole program; allocated and released by the caller of the scan.

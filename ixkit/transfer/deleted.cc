@@ -140,7 +140,12 @@ void deleted_command(int count, char** words) {
     raise_exit_status(255);
     return;
   }
-  set_scan_limits(source);
+  if (!set_scan_limits(source)) {
+    ki_error(o.source);
+    k5_close(source);
+    raise_exit_status(255);
+    return;
+  }
   if (info_encrypted(source)) {
     rt_print(rt_message(1768, 0, "%s encrypted, recovery of deleted records not allowed\n"),
              o.source);

@@ -18,10 +18,16 @@ int make_like(const char* model, const char* new_name, int version) {
 
   char sizes[64] = {}, storage[64] = {}, comment[64] = {};
   uint8_t collating[256];
-  k5_info(file, -1, sizes);
-  k5_info(file, -2, storage);
-  k5_info(file, -3, comment);
-  bool has_table = k5_info(file, -5, reinterpret_cast<char*>(collating)) != 0;
+  // The file is made again from these texts: one the library cannot give stops it.
+  bool has_table = false;
+  if (!k5_info(file, -1, sizes) || !k5_info(file, -2, storage) || !k5_info(file, -3, comment) ||
+      (!(has_table = k5_info(file, -5, reinterpret_cast<char*>(collating)) != 0) &&
+       *rt_file_error() != 0)) {
+    ki_error(model);
+    k5_close(file);
+    if (configured != version) rt_config_set("K_VERSION", 0, configured);
+    return 0;
+  }
   unsigned max_size = 0, min_size = 0, keys = 0;
   sscanf(sizes, "%u,%u,%u", &max_size, &min_size, &keys);
   char* key_texts = join_key_texts(file, static_cast<int>(keys));

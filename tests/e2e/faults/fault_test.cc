@@ -167,8 +167,11 @@ TEST_F(Faults, Load) {
 TEST_F(Faults, ReadersChangeNothing) {
   make_permuted(path("f"), 5, 80, 10, 0, "0,0,0,1,0", 4096);
   const Snapshot start = snapshot();
-  for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
-           {"-unload", "f", "out"}, {"-check", "-fx", "f"}, {"-info", "-x", "f"}}) {
+  for (const std::vector<std::string>& args :
+       std::vector<std::vector<std::string>>{{"-unload", "f", "out"},
+                                             {"-check", "-fx", "f"},
+                                             {"-info", "-x", "f"},
+                                             {"-extract", "-q", "-k", "1", "-n", "5", "f"}}) {
     SCOPED_TRACE(args[0]);
     each_call(args, start, [&](const RunResult&) {
       EXPECT_EQ(files_of(snapshot(), "f"), files_of(start, "f"));
