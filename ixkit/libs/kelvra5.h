@@ -5,19 +5,30 @@
 // compression, scrambling, deleted and abandoned record chains. Failures return 0 or
 // null and leave the reason in the runtime's file error code (rtcore.h). The on-disk
 // format is described in docs/file-format.md.
+//
+// Usable from C as well: the functions have C linkage, and what C cannot express (the table
+// K_offsets, the layout checks) is left out there.
 #ifndef IXKIT_LIBS_KELVRA5_H
 #define IXKIT_LIBS_KELVRA5_H
 
-#include <cstddef>
-#include <cstdint>
+#include <stddef.h>
+#include <stdint.h>
+
+// A constant: an int in C++, an enumerator in C.
+#ifdef __cplusplus
+#define K5_CONSTANT(name, value) constexpr int name = value
+extern "C" {
+#else
+#define K5_CONSTANT(name, value) enum { name = value }
+#endif
 
 // ---- Limits and codes -------------------------------------------------------------
 
-constexpr int K_MAX_KEYS = 120;
-constexpr int K_MAX_SEGMENTS = 16;    // per key; 6 in versions 2 and 3
-constexpr int K_MAX_KEY_SIZE = 250;   // bytes of one key
-constexpr int K_KEY_TEXT_SIZE = 245;  // buffer for one key text of k5_info
-constexpr int K_HEADER_SIZE = 512;    // header block of a file and of every segment
+K5_CONSTANT(K_MAX_KEYS, 120);
+K5_CONSTANT(K_MAX_SEGMENTS, 16);    // per key; 6 in versions 2 and 3
+K5_CONSTANT(K_MAX_KEY_SIZE, 250);   // bytes of one key
+K5_CONSTANT(K_KEY_TEXT_SIZE, 245);  // buffer for one key text of k5_info
+K5_CONSTANT(K_HEADER_SIZE, 512);    // header block of a file and of every segment
 
 // Open modes of k5_open. A mode with K_MODE_WRITE may change the file.
 //
@@ -32,7 +43,7 @@ constexpr int K_HEADER_SIZE = 512;    // header block of a file and of every seg
 //
 // In a shared open every call is atomic with respect to other processes: it sees the file
 // as other calls left it, never half-way through one, and notices their changes.
-enum : int {
+enum {
   K_MODE_READ = 0,         // read, shared
   K_MODE_WRITE = 2,        // read and change, shared
   K_MODE_SHARED = 256,     // read, shared
@@ -44,14 +55,14 @@ enum : int {
 };
 
 // Flags of k5_next_lock and k5_previous_lock (record locks, for shared opens).
-enum : int {
+enum {
   K_LOCK = 1,       // lock the record read; code 5 when another open holds its lock
   K_LOCK_WAIT = 2,  // with K_LOCK: wait until the other open lets it go
   K_LOCK_KEEP = 4,  // with K_LOCK: keep the records this open locked before (else released)
 };
 
 // Modes of k5_start.
-enum : int {
+enum {
   K_START_EQUAL = 0,
   K_START_NOT_LESS = 1,
   K_START_GREATER = 2,
@@ -60,10 +71,10 @@ enum : int {
 };
 
 // Segment codes of ki_segment_name.
-enum : int { K_SEGMENT_DATA = 255, K_SEGMENT_INDEX = 254 };
+enum { K_SEGMENT_DATA = 255, K_SEGMENT_INDEX = 254 };
 
 // Secondary codes of file error 6 (damaged file).
-enum : int {
+enum {
   K_DAMAGE_HEADER = 1,        // header fields out of range
   K_DAMAGE_STAMP = 2,         // a segment carries another version stamp
   K_DAMAGE_MARK = 3,          // the file carries the damage mark
@@ -84,7 +95,8 @@ enum : int {
 
 // ---- The open-file record ------------------------------------------------------------
 
-struct KFileState;  // the library's own part
+typedef struct KFileState KFileState;  // the library's own part
+typedef struct KFile KFile;
 
 // Returned by k5_open; the fields are kept current while the file is open.
 struct KFile {
@@ -115,6 +127,7 @@ struct KFile {
 // The 200-byte record into which a file header is unpacked (by ki_header_from_v2 for
 // version 2, by the program's own reader for later versions). Addresses are a 32-bit
 // offset followed by a 16-bit data segment number.
+typedef struct KHeaderRecord KHeaderRecord;
 struct KHeaderRecord {
   uint32_t magic;   // 0
   int16_t version;  // 4
@@ -159,6 +172,7 @@ struct KHeaderRecord {
   uint8_t pad188[8];
   uint32_t segment_size;  // 196
 };
+#ifdef __cplusplus
 static_assert(sizeof(KHeaderRecord) == 200, "header record is 200 bytes");
 static_assert(offsetof(KHeaderRecord, first_record) == 36);
 static_assert(offsetof(KHeaderRecord, address18) == 68);
@@ -166,9 +180,10 @@ static_assert(offsetof(KHeaderRecord, records) == 80);
 static_assert(offsetof(KHeaderRecord, kept23) == 156);
 static_assert(offsetof(KHeaderRecord, nodes) == 172);
 static_assert(offsetof(KHeaderRecord, segment_size) == 196);
+#endif
 
 // Header field numbers, the index of K_offsets.
-enum : int {
+enum {
   KF_VERSION = 1,
   KF_BLOCKING = 2,
   KF_END_OFFSET = 5,
@@ -212,11 +227,14 @@ enum : int {
 // Byte offset of each header field per format version (row = version), -1 when the
 // version has no such field. Fields 44, 46 and 52 are byte counts. Fields 75 and 80 are
 // positions in the header block of further data segments and of index segments.
+#ifdef __cplusplus
 extern const int16_t (&K_offsets)[6][KF_FIELD_LIMIT];
+#endif
 
 // ---- Callbacks of the fast fill ------------------------------------------------------
 
 // Progress of building the indexes at k5_close in mode K_MODE_FAST_FILL.
+typedef struct KProgress KProgress;
 struct KProgress {
   KFile* file;        // 0
   int32_t key;        // 8: key being built, from 0
@@ -224,9 +242,12 @@ struct KProgress {
   int32_t done;       // 16: entries of that key done
   int32_t total;      // 20: records in all
 };
+#ifdef __cplusplus
 static_assert(offsetof(KProgress, key) == 8 && offsetof(KProgress, total) == 20);
+#endif
 
 // A record refused for a duplicate key during the fast fill.
+typedef struct KDuplicate KDuplicate;
 struct KDuplicate {
   KFile* file;
   const uint8_t* record;
@@ -248,8 +269,8 @@ extern int k_ixkit;
 
 // ---- Library life ----------------------------------------------------------------------
 
-void k5_init_cfg();      // reads the configuration values the library uses
-int k5_init();           // non-zero when ready
+void k5_init_cfg(void);  // reads the configuration values the library uses
+int k5_init(void);       // non-zero when ready
 void k5_exit(int code);  // closes every open file
 
 // ---- Files -----------------------------------------------------------------------------
@@ -333,7 +354,7 @@ uint32_t ki_check_record_size(int version, uint32_t size);
 
 // ---- Portable file table ----------------------------------------------------------------
 
-constexpr int K_FILE_TABLE_SIZE = 256;
+K5_CONSTANT(K_FILE_TABLE_SIZE, 256);
 // Operating-system descriptor of each f_open handle, -1 when free.
 extern int Cfiles[K_FILE_TABLE_SIZE];
 // mode 0: read; 513: create or empty for writing. A handle, or negative.
@@ -341,5 +362,10 @@ int f_open(const char* name, int mode);
 int f_okay(int handle, int flags);  // the descriptor, ready for writing; -1 when bad
 void f_release(int handle);
 int f_close(int handle);
+
+#ifdef __cplusplus
+}  // extern "C"
+#endif
+#undef K5_CONSTANT
 
 #endif  // IXKIT_LIBS_KELVRA5_H

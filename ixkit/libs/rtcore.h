@@ -3,12 +3,17 @@
 // Messages and console text, tracked memory, configuration values, the runtime's
 // file error codes, binary files, streams, file names and a growable text buffer.
 // Every function is safe to call before rt_init; output then goes to the C streams.
+// Usable from C as well: the functions have C linkage.
 #ifndef IXKIT_LIBS_RTCORE_H
 #define IXKIT_LIBS_RTCORE_H
 
-#include <cstddef>
-#include <cstdint>
-#include <cstdio>
+#include <stddef.h>
+#include <stdint.h>
+#include <stdio.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
 
 // ---- Start and stop -------------------------------------------------------
 
@@ -20,7 +25,7 @@ void rt_set_stdio(FILE* in, FILE* out, FILE* err);
 void rt_init_option(int option);
 // Closes what the runtime holds and, when RT_LEAK_REPORT is non-zero, prints every tracked
 // allocation still live to the error stream.
-void rt_shutdown();
+void rt_shutdown(void);
 
 // ---- Text -----------------------------------------------------------------
 
@@ -63,11 +68,11 @@ void rt_free(void* pointer, const char* source, int line, int flags);
 // Resizes a tracked block; bytes beyond the old size are zero. null pointer allocates.
 void* rt_realloc(void* pointer, size_t size, const char* source, int line, int flags);
 // Number and total size of the tracked blocks now live.
-size_t rt_alloc_count();
-size_t rt_alloc_bytes();
+size_t rt_alloc_count(void);
+size_t rt_alloc_bytes(void);
 
 // Growable text buffer.
-struct RtStrBuf;
+typedef struct RtStrBuf RtStrBuf;
 RtStrBuf* rt_strbuf_new(const char* purpose, size_t size, const char* source, int line, int flags);
 // Appends count bytes of text (count < 0: up to its terminator). Returns 0 when out of memory.
 int rt_strbuf_append(RtStrBuf* buffer, const char* text, long count);
@@ -91,11 +96,11 @@ void rt_config_set(const char* name, int flags, long value);
 // again.
 void rt_config_unset(const char* name);
 // Forgets every value set with rt_config_set and the cached configuration file (tests).
-void rt_config_reset();
+void rt_config_reset(void);
 
 // ---- File error codes ---------------------------------------------------------
 
-enum RtFileError : uint16_t {
+enum RtFileError {
   RT_ERR_NONE = 0,
   RT_ERR_SYSTEM = 1,        // secondary: errno
   RT_ERR_PARAMETER = 2,     // bad parameter or description text
@@ -116,8 +121,8 @@ enum RtFileError : uint16_t {
   RT_ERR_ACCESS = 17,       // access denied
 };
 
-uint16_t* rt_file_error();  // the primary code
-int32_t* rt_file_error2();  // the secondary code
+uint16_t* rt_file_error(void);  // the primary code
+int32_t* rt_file_error2(void);  // the secondary code
 // Sets both codes.
 void rt_set_file_error(int primary, int secondary);
 // Words for a primary code ("duplicate key", ...).
@@ -126,7 +131,7 @@ const char* rt_file_error_text(int primary);
 // ---- Binary files -------------------------------------------------------------
 
 // Flags of rt_open.
-enum : int {
+enum {
   RT_OPEN_READ = 0,        // existing file, read only
   RT_OPEN_EXISTING = 8,    // existing file, read only (as 0)
   RT_OPEN_CREATE = 65,     // create or empty, write only
@@ -189,9 +194,9 @@ int rt_getc(FILE* stream);  // -1 at the end
 char* rt_fgets(char* buffer, int size, FILE* stream);
 int rt_fflush(FILE* stream);
 // The runtime's standard streams (the C ones until rt_set_stdio).
-FILE* rt_stdin();
-FILE* rt_stdout();
-FILE* rt_stderr();
+FILE* rt_stdin(void);
+FILE* rt_stdout(void);
+FILE* rt_stderr(void);
 
 // ---- Names ----------------------------------------------------------------------
 
@@ -208,5 +213,9 @@ int rt_temp_name(const char* directory, const char* prefix, int flags, char* out
 // out = base + "." + extension (appended, so "a.rej" gives "a.rej.rej" and never names the
 // base itself). out must hold strlen(base) + strlen(extension) + 2 bytes.
 void rt_name_with_extension(char* out, const char* base, const char* extension);
+
+#ifdef __cplusplus
+}  // extern "C"
+#endif
 
 #endif  // IXKIT_LIBS_RTCORE_H
