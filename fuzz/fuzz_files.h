@@ -33,13 +33,18 @@ inline FILE* null_stream() {
 
 // Makes the scratch directory (named after prefix, in $TMPDIR or /tmp) the working directory,
 // where ki_dump writes, and starts the libraries, their output and what the program prints
-// with the C library sent to /dev/null (libFuzzer reports on standard error).
+// with the C library sent to /dev/null (libFuzzer reports on standard error). A run that
+// ends normally removes the directory; one that fails leaves it as the last input left it.
 inline void start(const char* prefix) {
   const char* tmp = getenv("TMPDIR");
   std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/" + prefix + ".XXXXXX";
   if (!mkdtemp(pattern.data())) abort();
   g_dir = pattern;
   if (chdir(g_dir.c_str()) != 0) abort();
+  atexit([] {
+    std::error_code ignored;
+    std::filesystem::remove_all(g_dir, ignored);
+  });
   rt_init(-1, nullptr, nullptr);
   if (!freopen("/dev/null", "w", stdout)) abort();
   rt_set_stdio(stdin, null_stream(), null_stream());
