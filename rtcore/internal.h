@@ -21,6 +21,12 @@ int options();
 // with nothing read.
 bool read_line(FILE* file, std::string& line);
 
+// The arguments that text takes when printed as a format (rt_print) or a text with "%1" to
+// "%3" (rt_print_args), in kinds: a letter for each printf argument in order, then the
+// number of text arguments. False when the text holds a conversion that no text may hold
+// (%n, "%2$s", an unknown one or a '%' at its end).
+bool text_arguments(const char* text, std::string* kinds);
+
 // Forgets the loaded message catalogues (rt_shutdown).
 void release_messages();
 

@@ -96,15 +96,28 @@ const Catalogue* current() {
   return g_catalogues->back().get();
 }
 
+// Whether the catalogue's text takes the arguments that the built-in text takes, so that
+// it can be printed where that one is: a text of the catalogue is a printf format too.
+bool same_arguments(const std::string& text, const char* built_in) {
+  std::string wanted, taken;
+  return rtcore::text_arguments(built_in, &wanted) &&
+         rtcore::text_arguments(text.c_str(), &taken) && taken == wanted;
+}
+
 }  // namespace
 
-// flags are reserved. A null default reads as the empty text.
+// flags are reserved. A null default reads as the empty text. A catalogue text whose
+// conversions differ from those of the default is not used: printed with the default's
+// arguments it would read (or, with %n, write) what they are not.
 const char* rt_message(int number, int, const char* dflt) {
   const char* fallback = dflt ? dflt : "";
   try {
     const Catalogue* catalogue = current();
     auto found = catalogue->texts.find(number);
-    return found == catalogue->texts.end() ? fallback : found->second.c_str();
+    if (found == catalogue->texts.end() || !same_arguments(found->second, fallback)) {
+      return fallback;
+    }
+    return found->second.c_str();
   } catch (const std::bad_alloc&) {
     return fallback;
   }

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "ixkit/libs/rtcore.h"
+#include "rtcore/internal.h"
 
 namespace {
 
@@ -19,6 +20,53 @@ bool is_placeholder(const char* percent) {
   if (digit < '1' || digit > '3') return false;
   char next = percent[2];
   return next == '\0' || !strchr("0123456789.$*diouxXeEfFgGaAcCsSpnmhlLqjzt", next);
+}
+
+// The kind of argument of one printf conversion (p at the character after its '%'), with
+// p left after it: a letter per argument that its '*' width and precision and the
+// conversion itself take ("" for %m), or false for one that no text may hold: %n, which
+// writes, a numbered argument ("%2$s"), or an unknown or missing conversion.
+bool conversion_arguments(const char*& p, std::string* kinds) {
+  while (*p && strchr("-+ #0'", *p)) ++p;
+  for (int part = 0; part < 2; ++part) {  // the width, then the precision after a '.'
+    if (part == 1) {
+      if (*p != '.') break;
+      ++p;
+    }
+    if (*p == '*') {
+      *kinds += 'i';
+      ++p;
+    }
+    while (*p >= '0' && *p <= '9') ++p;
+    if (*p == '$') return false;
+  }
+  // The length modifier: the arguments of "%hd" and "%d" are passed alike, as are those of
+  // "%lld" and "%qd".
+  char length = ' ';
+  if (p[0] == 'h') {
+    p += p[1] == 'h' ? 2 : 1;
+  } else if (p[0] == 'l' && p[1] == 'l') {
+    length = 'q';
+    p += 2;
+  } else if (*p && strchr("lLqjzt", *p)) {
+    length = *p == 'L' ? 'q' : *p;
+    ++p;
+  }
+  const char conversion = *p;
+  if (conversion == '\0') return false;
+  ++p;
+  if (strchr("diouxXc", conversion)) {
+    *kinds += length == ' ' ? 'i' : length;
+  } else if (strchr("eEfFgGaA", conversion)) {
+    *kinds += length == 'q' ? 'D' : 'd';
+  } else if (conversion == 's') {
+    *kinds += length == 'l' ? 'S' : 's';
+  } else if (conversion == 'p') {
+    *kinds += 'p';
+  } else if (conversion != 'm') {
+    return false;
+  }
+  return true;
 }
 
 // The printf format that prints text: each placeholder is replaced by its text argument,
@@ -58,6 +106,24 @@ std::string args_format(const char* text, va_list* args) {
 }
 
 }  // namespace
+
+bool rtcore::text_arguments(const char* text, std::string* kinds) {
+  kinds->clear();
+  if (!text) return false;
+  int highest = 0;
+  for (const char* p = text; *p;) {
+    if (*p++ != '%') continue;
+    if (*p == '%') {
+      ++p;
+    } else if (is_placeholder(p - 1)) {
+      highest = std::max(highest, *p++ - '0');
+    } else if (!conversion_arguments(p, kinds)) {
+      return false;
+    }
+  }
+  *kinds += static_cast<char>('0' + highest);
+  return true;
+}
 
 int rt_print(const char* format, ...) {
   if (!format) return -1;

@@ -69,6 +69,13 @@ void refuse_indexed_source(const char* name) {
 
 }  // namespace
 
+int destination_mode(const LoadOptions& options) {
+  if (options.l) return K_MODE_WRITE;
+  if (options.r) return K_MODE_FILL;
+  if (!options.s) k5_register_duplicate(on_duplicate_record);
+  return K_MODE_FAST_FILL;
+}
+
 void load_command(int count, char** words) {
   LoadRun run = {};
   int first = read_options(count, words, 0, load_letter, &run.options);
@@ -86,14 +93,7 @@ void load_command(int count, char** words) {
   if (o.n && !make_like(run.destination_name, run.destination_name, 0)) exit_run(255);
 
   rejects_begin(run.source_name);
-  int mode = K_MODE_FILL;
-  if (o.l) {
-    mode = K_MODE_WRITE;
-  } else if (!o.r) {
-    mode = K_MODE_FAST_FILL;
-    if (!o.s) k5_register_duplicate(on_duplicate_record);
-  }
-  run.destination = k5_open(run.destination_name, mode, "0,0,0");
+  run.destination = k5_open(run.destination_name, destination_mode(o), "0,0,0");
   if (run.destination == nullptr) {
     ki_error(run.destination_name);
     exit_run(255);

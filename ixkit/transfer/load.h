@@ -24,6 +24,11 @@ struct LoadRun {
   long written;          // records handed to the writer and not refused as fatal
 };
 
+// The mode in which the destination is opened: ordinary writing (l), filling (r) or the
+// fast fill, which keeps refused records in the rejected-records file unless s drops them
+// (the callback is registered here).
+int destination_mode(const LoadOptions& options);
+
 // Loads one record per text line (LF or CR LF; a byte 26 ends the input).
 void load_lines(LoadRun* run);
 // Loads fixed or length-prefixed records.
