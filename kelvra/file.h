@@ -87,6 +87,7 @@ struct KFileState {
   uint64_t generation = 0;  // changes with every change of a tree
   uint32_t next_seed = 0;
   int header_dirty = 0;
+  uint16_t disk_end_segment = 0;  // the segment of the record area's end in the header on disk
   BulkState* bulk = nullptr;
   KFileState* next_open = nullptr;  // list of open files
 };

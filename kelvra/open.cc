@@ -208,6 +208,7 @@ int write_header(KFileState* s) {
     return 0;
   }
   s->header_dirty = 0;
+  s->disk_end_segment = h.end.segment;
   return 1;
 }
 

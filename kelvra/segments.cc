@@ -175,7 +175,10 @@ int segment_write(KFileState* s, int code, int n, uint64_t pos, const void* buff
   }
   bool overlaps = same_file && pos < p.start + p.bytes.size() && pos + count > p.start;
   bool at_end = static_cast<int64_t>(pos) >= f.disk_length;
-  if (overlaps || at_end) {
+  // Bytes written elsewhere in the record area go to the disk after the appended bytes
+  // collected before them: a rewrite stores the new record before it frees the old slot.
+  bool record_order = code == K_SEGMENT_DATA && p.code == K_SEGMENT_DATA && !p.bytes.empty();
+  if (overlaps || at_end || record_order) {
     if (!flush_pending(s)) return 0;
   }
   if (at_end && count < kPendingLimit) {

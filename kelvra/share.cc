@@ -109,9 +109,20 @@ int write_op_begin(KFileState* s) {
 }
 
 int write_op_end(KFileState* s, int ok) {
-  if (!s->shared) return ok;
+  if (!s->shared) {
+    // Records a call wrote reach the system before it returns, so a killed process loses none
+    // it was told were written; only a new file being filled collects them in large pieces.
+    // A record area grown into a new segment is named in the header at once: a rebuild reads
+    // the segments the header names.
+    if (!ok || (s->mode & K_MODE_NEW)) return ok;
+    if (!flush_pending(s)) return 0;
+    if (s->header.end.segment != s->disk_end_segment && !write_header(s)) return 0;
+    return 1;
+  }
   int code = *rt_file_error(), secondary = *rt_file_error2();
-  int written = nodes_flush(s, 0) && flush_pending(s);
+  // Records first: a node written before them could name bytes that are not there. Nodes
+  // appended at the end of the index are collected too, and written last.
+  int written = flush_pending(s) && nodes_flush(s, 0) && flush_pending(s);
   if (s->op_marked || s->header_dirty) {
     // A header written alone needs no odd mark: readers read the counter in it at once.
     s->op_marked = 1;

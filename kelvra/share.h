@@ -31,7 +31,8 @@ int catch_up(KFileState* s);
 
 // A writer's operation in a shared open: takes the exclusive operation lock and catches up;
 // the end writes every change through (nodes, appended bytes, header with the counter
-// raised) and releases the lock. ok: the result of the operation, returned again.
+// raised) and releases the lock. In an exclusive open the end writes the appended bytes
+// through, unless the file is being filled. ok: the result of the operation, returned again.
 int write_op_begin(KFileState* s);
 int write_op_end(KFileState* s, int ok);
 // Called before the first byte an operation writes: marks the counter on disk odd, so that
