@@ -12,6 +12,7 @@
 #include <random>
 #include <thread>
 
+#include "tests/e2e/faults/acknowledged.h"
 #include "tests/e2e/kelvra_files.h"
 #include "tests/foreign/foreign_files.h"
 
@@ -50,7 +51,7 @@ class Crash : public E2eTest {
     for (int i = 0; i < 3; ++i) {
       restore(start);
       const auto t = Clock::now();
-      auto r = run(args);
+      auto r = run(args, {.program = program_});
       EXPECT_EQ(r.status, 0) << r;
       longest = std::max<long>(
           longest, std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - t).count());
@@ -59,7 +60,8 @@ class Crash : public E2eTest {
   }
   // Kills args at kKills moments spread over its run; after each,
   // `after` checks the files, then they are put back.
-  void kill_at_random(const std::vector<std::string>& args, const std::function<void()>& after) {
+  void kill_at_random(const std::vector<std::string>& args,
+                      const std::function<void(const RunResult&)>& after) {
     const auto start = snapshot();
     const long whole = duration(args, start);
     std::uniform_int_distribution<long> moment(0, whole);
@@ -75,20 +77,22 @@ class Crash : public E2eTest {
       auto r = p->wait();
       ASSERT_TRUE(r.signal == SIGKILL || r.status == 0) << r;
       killed += r.signal == SIGKILL;
-      after();
+      after(r);
       if (HasFailure()) return;
     }
     // Kills must land inside the run, or the test proves little (a run measured from here
     // includes starting and ending the process, so some come too late).
     EXPECT_GT(killed, kKills / 3) << "seed " << seed_;
-    printf("%s: %d of %d runs killed (seed %u)\n", args[0].c_str(), killed, kKills, seed_);
+    printf("%s: %d of %d runs killed (seed %u)\n",
+           program_.empty() ? args[0].c_str() : "library_workload", killed, kKills, seed_);
   }
   std::unique_ptr<Process> start_command(const std::vector<std::string>& args) {
-    auto p = start(args);
+    auto p = start(args, {.program = program_});
     p->close_input();
     return p;
   }
   int check(const std::string& name) { return run({"-check", "-fx", name}).status; }
+  std::string program_;  // run instead of ixkit
   uint32_t seed_ = 0;
   std::mt19937 random_;
 };
@@ -106,7 +110,7 @@ TEST_F(Crash, Load) {
   }
   std::sort(everything.begin(), everything.end());
   write_file(path("in"), flat);
-  kill_at_random({"-load", "in", "f"}, [&] {
+  kill_at_random({"-load", "in", "f"}, [&](const RunResult&) {
     auto r = run({"-rebuild", "-aa", "f"});
     ASSERT_EQ(r.signal, 0) << r;
     auto after = records(path("f"));
@@ -125,7 +129,7 @@ TEST_F(Crash, HeaderEdits) {
   for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
            {"-note", "a new comment", "f"}, {"-augment", "80", "f"}}) {
     SCOPED_TRACE(args[0]);
-    kill_at_random(args, [&] {
+    kill_at_random(args, [&](const RunResult&) {
       EXPECT_EQ(records(path("f")), all);
       EXPECT_EQ(check("f"), 0);
     });
@@ -138,7 +142,7 @@ TEST_F(Crash, ConvertInPlace) {
   const auto all = records_up_to(400);
   write_file(path("h"), foreign::hvc_file({.keys = {{0, 8}, {8, 5, true}}, .records = all}));
   const std::string original = read_file(path("h"));
-  kill_at_random({"-convert", "-a", "h"}, [&] {
+  kill_at_random({"-convert", "-a", "h"}, [&](const RunResult&) {
     if (read_file(path("h")) == original) return;
     bool whole = false;
     for (const auto& e : fs::directory_iterator(scratch())) {
@@ -152,3 +156,23 @@ TEST_F(Crash, ConvertInPlace) {
 }
 
 }  // namespace
+
+// Records changed through the library, in a shared and in an exclusive open, in a file of
+// segments and one of block chains: after a rebuild
+// every change the library acknowledged before the kill stands.
+TEST_F(Crash, LibraryChanges) {
+  program_ = LIBRARY_WORKLOAD;
+  for (const faults::WorkloadCase& c : faults::kWorkloadCases) {
+    SCOPED_TRACE(c.name);
+    for (const auto& e : fs::directory_iterator(scratch())) fs::remove_all(e.path());
+    make_permuted(path("f"), c.version, 60, 5, 0, "0,0,0,1,0", 4096);
+    const auto before = records(path("f"));
+    kill_at_random({"f", std::to_string(c.mode), std::to_string(seed_), "400"},
+                   [&](const RunResult& r) {
+                     auto rebuilt = run({"-rebuild", "-aa", "f"});
+                     ASSERT_EQ(rebuilt.signal, 0) << rebuilt;
+                     EXPECT_EQ(check("f"), 0);
+                     EXPECT_TRUE(faults::keeps_acknowledged(before, r.out, records(path("f"))));
+                   });
+  }
+}

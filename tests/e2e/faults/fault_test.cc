@@ -2,12 +2,14 @@
 // or hangs, a failure is reported and ends with a non-zero status, a file it only reads stays
 // as it was, records the files held before are never lost, and nothing half-written is left
 // looking complete.
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <map>
 
 #include "tests/e2e/convert/convert_files.h"
+#include "tests/e2e/faults/acknowledged.h"
 #include "tests/e2e/kelvra_files.h"
 #include "tests/foreign/foreign_files.h"
 
@@ -35,7 +37,8 @@ class Faults : public E2eTest {
   }
   // The calls of any kind the command makes when nothing fails.
   long calls(const std::vector<std::string>& args, const std::string& input = "") {
-    auto r = run(args, {.input = input, .env = {{"RT_FAULT_COUNT", path("counts")}}});
+    auto r = run(
+        args, {.input = input, .env = {{"RT_FAULT_COUNT", path("counts")}}, .program = program_});
     EXPECT_EQ(r.status, 0) << r;
     std::ifstream in(path("counts"));
     std::string kind;
@@ -55,12 +58,13 @@ class Faults : public E2eTest {
     const long total = calls(args, input);
     ASSERT_GT(total, 0);
     // Every call of a small run; a spread sample of a large one.
-    const long step = total > 400 ? total / 400 + 1 : 1;
+    const long step = total > max_runs_ ? total / max_runs_ + 1 : 1;
+    long failed_runs = 0;
     for (long n = 1; n <= total; n += step) {
       restore(start);
       const std::string fault = "any:" + std::to_string(n) + (n % 2 ? ":EIO" : ":ENOSPC");
       SCOPED_TRACE(fault);
-      auto r = run(args, {.input = input, .env = {{"RT_FAULT", fault}}});
+      auto r = run(args, {.input = input, .env = {{"RT_FAULT", fault}}, .program = program_});
       ASSERT_FALSE(r.timed_out) << r;
       ASSERT_EQ(r.signal, 0) << r;
       if (r.status != 0) {
@@ -68,7 +72,10 @@ class Faults : public E2eTest {
       }
       after(r);
       if (HasFatalFailure()) return;
+      ++failed_runs;
     }
+    printf("%s: %ld runs, each with one of its %ld calls failing\n",
+           program_.empty() ? args[0].c_str() : "library_workload", failed_runs, total);
   }
   // Names in the scratch directory that begin with prefix and have no extension.
   std::vector<std::string> names_like(const std::string& prefix) {
@@ -112,6 +119,8 @@ class Faults : public E2eTest {
     }
     return out;
   }
+  std::string program_;  // run instead of ixkit
+  long max_runs_ = 400;  // runs of one command, each with another call failing
 };
 
 // -rebuild: the original is untouched or fully replaced; a temporary file left behind is
@@ -212,3 +221,23 @@ TEST_F(Faults, ConvertInPlace) {
 }
 
 }  // namespace
+
+// Records changed through the library, in a shared and in an exclusive open, in a file of
+// segments and one of block chains: a failed call is
+// reported, and after a rebuild the file holds every change the library acknowledged.
+TEST_F(Faults, LibraryChanges) {
+  program_ = LIBRARY_WORKLOAD;
+  max_runs_ = 120;
+  for (const faults::WorkloadCase& c : faults::kWorkloadCases) {
+    SCOPED_TRACE(c.name);
+    for (const auto& e : fs::directory_iterator(scratch())) fs::remove_all(e.path());
+    make_permuted(path("f"), c.version, 60, 5, 0, "0,0,0,1,0", 4096);
+    const auto before = records(path("f"));
+    each_call({"f", std::to_string(c.mode), "7", "80"}, snapshot(), [&](const RunResult& r) {
+      auto rebuilt = run({"-rebuild", "-aa", "f"});
+      ASSERT_EQ(rebuilt.signal, 0) << rebuilt;
+      EXPECT_EQ(check("f"), 0);
+      EXPECT_TRUE(faults::keeps_acknowledged(before, r.out, records(path("f")))) << r;
+    });
+  }
+}
