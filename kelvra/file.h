@@ -70,6 +70,7 @@ struct KFileState {
   std::vector<uint64_t> record_locks;  // record locks held (shared opens)
   Header header;
   uint8_t header_block[K_HEADER_SIZE] = {};  // as read, so that unknown bytes are kept
+  std::vector<uint8_t> header_image;         // header and dictionary as write_header writes them
   Dictionary dict;
   int no_index = 0;  // opened with k_open_no_index: the trees are not used
   int block_bytes = 0;

@@ -200,8 +200,10 @@ int write_header(KFileState* s) {
     }
   }
   encode_header(h, s->header_block);
-  // Header and dictionary in one write: another process reads them together.
-  std::vector<uint8_t> bytes(K_HEADER_SIZE + dictionary_size(s->dict));
+  // Header and dictionary in one write: another process reads them together. A shared
+  // writer writes them after every change, so the buffer is kept.
+  std::vector<uint8_t>& bytes = s->header_image;
+  bytes.resize(K_HEADER_SIZE + dictionary_size(s->dict));
   memcpy(bytes.data(), s->header_block, K_HEADER_SIZE);
   encode_dictionary(s->dict, h.version, bytes.data() + K_HEADER_SIZE);
   if (!segment_write(s, K_SEGMENT_DATA, 0, 0, bytes.data(), static_cast<uint32_t>(bytes.size()))) {

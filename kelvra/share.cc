@@ -23,12 +23,17 @@ constexpr off_t kOperationByte = kLockBase + 1;
 constexpr off_t kRecordBase = kLockBase + (off_t{1} << 48);
 constexpr off_t kRecordSpan = off_t{1} << 48;
 
-int set_lock(int fd, int type, off_t start, off_t length, int wait) {
+struct flock lock_range(int type, off_t start, off_t length) {
   struct flock l = {};
   l.l_type = static_cast<short>(type);
   l.l_whence = SEEK_SET;
   l.l_start = start;
   l.l_len = length;
+  return l;
+}
+
+int set_lock(int fd, int type, off_t start, off_t length, int wait) {
+  struct flock l = lock_range(type, start, length);
   while (true) {
     if (fcntl(fd, wait ? F_OFD_SETLKW : F_OFD_SETLK, &l) == 0) return 1;
     if (errno != EINTR) return 0;
@@ -37,17 +42,18 @@ int set_lock(int fd, int type, off_t start, off_t length, int wait) {
 
 // The lock type another open description holds over the range, F_UNLCK when none.
 int other_lock(int fd, int type, off_t start, off_t length) {
-  struct flock l = {};
-  l.l_type = static_cast<short>(type);
-  l.l_whence = SEEK_SET;
-  l.l_start = start;
-  l.l_len = length;
+  struct flock l = lock_range(type, start, length);
   if (fcntl(fd, F_OFD_GETLK, &l) != 0) return type;  // cannot tell: taken to be held
   return l.l_type;
 }
 
 uint64_t record_key(KAddress at) {
   return static_cast<uint64_t>(at.segment) << 32 | at.offset;
+}
+
+// The lock byte of a record, by its key.
+off_t record_byte(uint64_t key) {
+  return kRecordBase + static_cast<off_t>(key);
 }
 
 }  // namespace
@@ -137,8 +143,7 @@ int write_op_end(KFileState* s, int ok) {
 
 int record_lock(KFileState* s, KAddress at, int wait) {
   if (!s->shared || record_held(s, at)) return 1;
-  off_t byte = kRecordBase + static_cast<off_t>(record_key(at));
-  if (!set_lock(s->lock_fd, F_WRLCK, byte, 1, wait)) {
+  if (!set_lock(s->lock_fd, F_WRLCK, record_byte(record_key(at)), 1, wait)) {
     if (errno == EAGAIN || errno == EACCES) return k_fail(RT_ERR_LOCKED_REC);
     return k_fail_errno();
   }
@@ -153,15 +158,15 @@ int record_held(const KFileState* s, KAddress at) {
 
 int record_free(KFileState* s, KAddress at) {
   if (!s->shared || record_held(s, at)) return 1;
-  off_t byte = kRecordBase + static_cast<off_t>(record_key(at));
-  if (other_lock(s->lock_fd, F_WRLCK, byte, 1) != F_UNLCK) return k_fail(RT_ERR_LOCKED_REC);
+  if (other_lock(s->lock_fd, F_WRLCK, record_byte(record_key(at)), 1) != F_UNLCK)
+    return k_fail(RT_ERR_LOCKED_REC);
   return 1;
 }
 
 void record_unlock(KFileState* s, KAddress at) {
   auto it = std::find(s->record_locks.begin(), s->record_locks.end(), record_key(at));
   if (it == s->record_locks.end()) return;
-  set_lock(s->lock_fd, F_UNLCK, kRecordBase + static_cast<off_t>(*it), 1, 0);
+  set_lock(s->lock_fd, F_UNLCK, record_byte(*it), 1, 0);
   s->record_locks.erase(it);
 }
 
@@ -175,7 +180,7 @@ void record_unlock_others(KFileState* s, KAddress keep) {
   }
   for (uint64_t key : s->record_locks) {
     if (key != record_key(keep)) {
-      set_lock(s->lock_fd, F_UNLCK, kRecordBase + static_cast<off_t>(key), 1, 0);
+      set_lock(s->lock_fd, F_UNLCK, record_byte(key), 1, 0);
     }
   }
   s->record_locks.assign(1, record_key(keep));

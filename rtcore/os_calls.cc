@@ -66,12 +66,12 @@ Faults& plan() {
   if (f.read) return f;
   f.read = true;
   const char* text = rt_config_text("RT_FAULT");
-  std::string spec = text ? text : "";
+  std::string setting = text ? text : "";
   size_t start = 0;
-  while (start < spec.size() && f.planned < 8) {
-    size_t end = spec.find(',', start);
-    if (end == std::string::npos) end = spec.size();
-    std::string item = spec.substr(start, end - start);
+  while (start < setting.size() && f.planned < 8) {
+    size_t end = setting.find(',', start);
+    if (end == std::string::npos) end = setting.size();
+    std::string item = setting.substr(start, end - start);
     start = end + 1;
     size_t first = item.find(':'), second = item.find(':', first + 1);
     if (first == std::string::npos) continue;

@@ -71,10 +71,8 @@ long option_value(char** words, int count, int index, const char* name, long min
   long value = strtol(words[index], nullptr, 10);
   if (value >= minimum && value <= maximum) return value;
 
-  char low[24], high[24];
-  snprintf(low, sizeof low, "%ld", minimum);
-  snprintf(high, sizeof high, "%ld", maximum);
-  rt_print_args(rt_message(942, 0, "'%1' value must be between %2 and %3\n"), name, low, high);
+  rt_print_args(rt_message(942, 0, "'%1' value must be between %2 and %3\n"), name,
+                number_text(minimum).text, number_text(maximum).text);
   exit_run(255);
 }
 

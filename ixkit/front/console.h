@@ -2,6 +2,8 @@
 #ifndef IXKIT_FRONT_CONSOLE_H
 #define IXKIT_FRONT_CONSOLE_H
 
+#include <cstdio>
+
 // Directory for temporary files; empty until set_temp_directory.
 extern char temp_directory[257];
 
@@ -20,5 +22,16 @@ int confirm_destructive();
 // Proves that a file can be made in directory and records it in temp_directory; an unusable
 // directory ends the process with status 1.
 void set_temp_directory(const char* directory);
+
+// A count as a message argument of rt_print_args ("%1"): number_text(n).text, valid to the
+// end of the statement.
+struct NumberText {
+  char text[24];
+};
+inline NumberText number_text(long n) {
+  NumberText t;
+  snprintf(t.text, sizeof t.text, "%ld", n);
+  return t;
+}
 
 #endif  // IXKIT_FRONT_CONSOLE_H

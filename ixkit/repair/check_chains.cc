@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "ixkit/describe/header.h"
+#include "ixkit/front/console.h"
 #include "ixkit/front/state.h"
 #include "ixkit/libs/rtcore.h"
 #include "ixkit/repair/check.h"
@@ -46,10 +47,8 @@ int walk_chains(ChainWalk* walk, uint8_t* bytes, uint32_t found[2]) {
 
 // Prints "%1 expected, %2 found".
 void print_counts(uint32_t expected, uint32_t found) {
-  char want[24], got[24];
-  snprintf(want, sizeof want, "%ld", static_cast<long>(expected));
-  snprintf(got, sizeof got, "%ld", static_cast<long>(found));
-  rt_fprint_args(rt_stderr(), rt_message(1778, 0, "%1 expected, %2 found\n"), want, got);
+  rt_fprint_args(rt_stderr(), rt_message(1778, 0, "%1 expected, %2 found\n"),
+                 number_text(expected).text, number_text(found).text);
 }
 
 }  // namespace

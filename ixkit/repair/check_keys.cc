@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "ixkit/describe/description.h"
+#include "ixkit/front/console.h"
 #include "ixkit/front/state.h"
 #include "ixkit/libs/rtcore.h"
 #include "ixkit/repair/check.h"
@@ -23,11 +24,8 @@ void report_failed_read(const char* name, long records, long found) {
   if (code == RT_ERR_DAMAGED && secondary >= 80 && secondary <= 85) {
     report_bad_record(name);
   } else if (code == RT_ERR_NOT_FOUND) {
-    char expected[24], counted[24];
-    snprintf(expected, sizeof expected, "%ld", records);
-    snprintf(counted, sizeof counted, "%ld", found);
     rt_fprint_args(rt_stderr(), rt_message(1057, 0, "%1: expected %2 records, found %3\n"), name,
-                   expected, counted);
+                   number_text(records).text, number_text(found).text);
   } else {
     ki_error(name);
   }

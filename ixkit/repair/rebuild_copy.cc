@@ -27,7 +27,8 @@ int read_from_end(RebuildJob* job) {
   if (!job->forward) return STOP;
   rt_print("%s", rt_message(1037, 0, "Trying to read from end...\n"));
   uint8_t* key = job_record(job);
-  memset(key, job->has_collating ? collating_edge(job->collating, 1) : 0xFF, job->max_size);
+  memset(key, job->has_collating ? collating_edge(job->collating, 1) : 0xFF,
+         scan_limits.max_record_size);
   if (!k5_start(job->source, key, job->options->key, 0, K_START_NOT_GREATER)) {
     ki_error(job->name);
     return STOP;
@@ -40,7 +41,7 @@ int read_from_end(RebuildJob* job) {
 int next_record(RebuildJob* job) {
   uint8_t* record = job_record(job);
   if (job->pass == PASS_FROM_SPOOL) {
-    return static_cast<int>(spool_get(record, job->max_size));
+    return static_cast<int>(spool_get(record, scan_limits.max_record_size));
   }
   if (job->options->key != -1) {
     int got = read_by_key(job->source, record, job->forward);
@@ -53,7 +54,7 @@ int next_record(RebuildJob* job) {
     rt_print("\n");
     return read_from_end(job);
   }
-  int got = walk_next(&job->walk, record, job->source_compression, job->source_encryption);
+  int got = walk_next(&job->walk, record, scan_limits.compression, scan_limits.encryption);
   if (got == WALK_OPEN_FAILED || got == WALK_READ_FAILED) {
     rt_report_error(job->walk.segment_name);
     raise_exit_status(255);
@@ -97,11 +98,9 @@ int put_record(RebuildJob* job, uint32_t length) {
 // The operator's interrupt: 1 when the copy is to stop.
 int stop_asked(RebuildJob* job) {
   if (quiet) exit_run(99);
-  char in[24], out[24];
-  snprintf(in, sizeof in, "%ld", job->input);
-  snprintf(out, sizeof out, "%ld", job->output);
   rt_print("\n");
-  rt_print_args(rt_message(1039, 0, "Input records = %1, output records = %2\n"), in, out);
+  rt_print_args(rt_message(1039, 0, "Input records = %1, output records = %2\n"),
+                number_text(job->input).text, number_text(job->output).text);
   const int stop = ask_yes_no(rt_message(1040, 0, "Do you want to terminate? "), 0, -1) == 1;
   if (stop) rt_print("%s", rt_message(1041, 0, "Rebuild terminated\n"));
   interrupt_state = 0;

@@ -7,6 +7,7 @@
 
 #include "ixkit/describe/description.h"
 #include "ixkit/describe/header.h"
+#include "ixkit/front/console.h"
 #include "ixkit/front/state.h"
 #include "ixkit/libs/rtcore.h"
 #include "ixkit/repair/progress.h"
@@ -52,29 +53,25 @@ void refuse_name(RebuildJob* job, const char* what, const char* path) {
   close_source(job);
 }
 
-// Reads the source's description texts; code -2 is rewritten with the options. 0 when the
-// library could not give them: a new file must not be made from texts that are not the
-// source's.
+// Reads the source's description texts into the job and scan_limits; code -2 is rewritten
+// with the options. 0 when the library could not give them: a new file must not be made
+// from texts that are not the source's.
 int read_description(RebuildJob* job) {
   KFile* source = job->source;
-  if (!k5_info(source, -1, job->sizes) || !k5_info(source, -2, job->storage) ||
-      !k5_info(source, -3, job->comment)) {
+  if (!set_scan_limits(source) || !k5_info(source, -1, job->sizes) ||
+      !k5_info(source, -2, job->storage) || !k5_info(source, -3, job->comment)) {
     return 0;
   }
   job->has_collating = k5_info(source, -5, reinterpret_cast<char*>(job->collating)) != 0;
   if (!job->has_collating && *rt_file_error() != 0) return 0;
   unsigned max = 0, min = 0, keys = 0;
   sscanf(job->sizes, "%u,%u,%u", &max, &min, &keys);
-  job->max_size = ki_check_record_size(file_header.version, max);
-  job->min_size = min;
   job->key_count = keys > static_cast<unsigned>(K_MAX_KEYS) ? K_MAX_KEYS : static_cast<int>(keys);
   job->keys = join_key_texts(source, job->key_count);
 
   unsigned blocking = 0, prealloc = 0, extension = 0, compression = 0, encryption = 0;
   sscanf(job->storage, "%u,%u,%u,%u,%u", &blocking, &prealloc, &extension, &compression,
          &encryption);
-  job->source_compression = static_cast<int>(compression);
-  job->source_encryption = static_cast<int>(encryption);
   const RebuildOptions* o = job->options;
   if (o->blocking_factor != 0) blocking = static_cast<unsigned>(o->blocking_factor);
   if (o->extension_blocks != 0) extension = static_cast<unsigned>(o->extension_blocks);
@@ -89,7 +86,7 @@ int read_description(RebuildJob* job) {
 // The record buffer: the maximum record size and 30 bytes, and never less than a raw record
 // header needs; records start 2 bytes in.
 void allocate_record_buffer(RebuildJob* job) {
-  uint32_t size = job->max_size + 28;
+  uint32_t size = scan_limits.max_record_size + 28;
   if (job->source->max_record_size + 28 > size) size = job->source->max_record_size + 28;
   if (record_buffer_size() > size) size = record_buffer_size();
   job->buffer_size = size;
@@ -100,11 +97,11 @@ void allocate_record_buffer(RebuildJob* job) {
 Stage start_spool(RebuildJob* job) {
   const RebuildOptions* o = job->options;
   // The stream's 2-byte lengths cannot carry longer records: nothing is touched then.
-  if (job->max_size > SPOOL_MAX_RECORD) {
+  if (scan_limits.max_record_size > SPOOL_MAX_RECORD) {
     rt_fprintf(rt_stderr(),
                "%s: records of up to %u bytes do not fit a spool (at most %u); rebuild it "
                "without -s\n",
-               job->name, job->max_size, SPOOL_MAX_RECORD);
+               job->name, scan_limits.max_record_size, SPOOL_MAX_RECORD);
     raise_exit_status(255);
     close_source(job);
     return STAGE_END;
@@ -147,7 +144,8 @@ Stage start_temp_file(RebuildJob* job) {
 // Positions key reading at the first record; a key without records ends the copy at once.
 Stage start_key_reading(RebuildJob* job) {
   uint8_t* key = job_record(job);
-  memset(key, job->has_collating ? collating_edge(job->collating, 0) : 0, job->max_size);
+  memset(key, job->has_collating ? collating_edge(job->collating, 0) : 0,
+         scan_limits.max_record_size);
   job->forward = 1;
   if (k5_start(job->source, key, job->options->key, 0, K_START_NOT_LESS)) return STAGE_COPY;
   if (*rt_file_error() == RT_ERR_NOT_FOUND) {
@@ -255,7 +253,7 @@ Stage prepare_rebuild(RebuildJob* job) {
     raise_exit_status(locked ? 1 : 255);
     return STAGE_END;
   }
-  if (!read_description(job) || !set_scan_limits(job->source)) {
+  if (!read_description(job)) {
     ki_error(name);
     raise_exit_status(255);
     close_source(job);
@@ -293,10 +291,8 @@ Stage prepare_rebuild(RebuildJob* job) {
     const Stage next = start_key_reading(job);
     if (next != STAGE_COPY) return next;
   }
-  char records[24];
-  snprintf(records, sizeof records, "%ld", static_cast<long>(file_header.records));
   rt_print_args(rt_message(1034, 0, "Input = %1, Output = %2, %3 records\n"), name, job->temp_name,
-                records);
+                number_text(static_cast<long>(file_header.records)).text);
   return STAGE_COPY;
 }
 

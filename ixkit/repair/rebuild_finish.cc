@@ -13,17 +13,10 @@
 
 namespace {
 
-// Prints count with "%ld" into text.
-const char* count_text(char (&text)[24], long count) {
-  snprintf(text, sizeof text, "%ld", count);
-  return text;
-}
-
 void print_summary(const RebuildJob* job) {
-  char out[24], other[24];
   if (job->options->key == -1) {
     rt_print_args(rt_message(1049, 0, "%1 records recovered, %2 deleted records removed"),
-                  count_text(out, job->output), count_text(other, job->deleted));
+                  number_text(job->output).text, number_text(job->deleted).text);
     if (job->broken > 0) {
       rt_print(rt_message(1050, 0, ", %ld broken records skipped\n"), job->broken);
     } else {
@@ -31,7 +24,7 @@ void print_summary(const RebuildJob* job) {
     }
   } else {
     rt_print_args(rt_message(1048, 0, "%1 records recovered, %2 broken records skipped\n"),
-                  count_text(out, job->output), count_text(other, job->broken));
+                  number_text(job->output).text, number_text(job->broken).text);
   }
 }
 

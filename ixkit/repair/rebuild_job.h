@@ -33,15 +33,13 @@ struct RebuildJob {
   uint8_t collating[256];
   int has_collating;
   char* keys;  // joined key texts
-  uint32_t max_size, min_size;
   int key_count;
-  int source_compression, source_encryption;  // how the source's records are stored
-  int new_mode;                               // open mode of the new file
-  char temp_name[TEMP_NAME_SIZE];             // temporary file, or in spool mode the spool
-  uint8_t* buffer;                            // records start 2 bytes in (room for the
-  uint32_t buffer_size;                       // spool's length), buffer_size bytes from there
-  SegmentWalk walk;                           // raw reading; walk.descriptor -1 when closed
-  int forward;                                // key reading: 0 after the switch to backward
+  int new_mode;                    // open mode of the new file
+  char temp_name[TEMP_NAME_SIZE];  // temporary file, or in spool mode the spool
+  uint8_t* buffer;                 // records start 2 bytes in (room for the
+  uint32_t buffer_size;            // spool's length), buffer_size bytes from there
+  SegmentWalk walk;                // raw reading; walk.descriptor -1 when closed
+  int forward;                     // key reading: 0 after the switch to backward
   PassMode pass;
   long input, output, deleted, broken;  // counts of the current pass
   long spooled;                         // records spooled in this run, -1 when unknown
