@@ -34,11 +34,7 @@ const char* const kBlockSizes[8] = {nullptr, "1", "3", "16", "5000", "0", "-7", 
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  fuzz::start("flat_fuzz");
-  quiet = 1;
-  // The fast fill reserves room for its keys by this; small files need little, and every
-  // reservation costs the address sanitizer a pass over its shadow.
-  rt_config_set("K_SORT_MEMORY", 0, 1 << 20);
+  fuzz::start_filling("flat_fuzz");
   return 0;
 }
 

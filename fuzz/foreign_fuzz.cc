@@ -39,11 +39,7 @@ ConvertDescription description;
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  fuzz::start("foreign_fuzz");
-  quiet = 1;
-  // The fast fill reserves room for its keys by this; small files need little, and every
-  // reservation costs the address sanitizer a pass over its shadow.
-  rt_config_set("K_SORT_MEMORY", 0, 1 << 20);
+  fuzz::start_filling("foreign_fuzz");
   return 0;
 }
 

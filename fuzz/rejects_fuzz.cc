@@ -18,11 +18,7 @@ const uint32_t kRecordSizes[4] = {3, 300, 65535, 70000};
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  fuzz::start("rejects_fuzz");
-  quiet = 1;
-  // The fast fill reserves room for its keys by this; small files need little, and every
-  // reservation costs the address sanitizer a pass over its shadow.
-  rt_config_set("K_SORT_MEMORY", 0, 1 << 20);
+  fuzz::start_filling("rejects_fuzz");
   unsetenv("C_SEQ_DEFAULT_BLOCK_SIZE");
   return 0;
 }
