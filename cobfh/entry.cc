@@ -37,87 +37,81 @@ enum class Op {
   Other
 };
 
-// The verb of an operation code; *mode receives the open mode (OPEN_INPUT ...) of an open and
-// the k5_start mode (or START_FIRST, START_LAST) of a start.
-Op classify(int code, int* mode) {
+// An operation's verb and, for an open, its open mode (OPEN_INPUT ...), for a start its
+// k5_start mode (or START_FIRST, START_LAST).
+struct Operation {
+  Op op;
+  int mode = 0;
+};
+
+Operation classify(int code) {
   switch (code) {
     case OP_OPEN_INPUT:
     case OP_OPEN_INPUT_NOREWIND:
     case OP_OPEN_INPUT_REVERSED:
-      *mode = OPEN_INPUT;
-      return Op::Open;
+      return {Op::Open, OPEN_INPUT};
     case OP_OPEN_OUTPUT:
     case OP_OPEN_OUTPUT_NOREWIND:
-      *mode = OPEN_OUTPUT;
-      return Op::Open;
+      return {Op::Open, OPEN_OUTPUT};
     case OP_OPEN_IO:
-      *mode = OPEN_IO;
-      return Op::Open;
+      return {Op::Open, OPEN_IO};
     case OP_OPEN_EXTEND:
-      *mode = OPEN_EXTEND;
-      return Op::Open;
+      return {Op::Open, OPEN_EXTEND};
     case OP_CLOSE:
     case OP_CLOSE_LOCK:
     case OP_CLOSE_NO_REWIND:
     case OP_CLOSE_REEL:
     case OP_CLOSE_REMOVE:
     case OP_CLOSE_NOREWIND:
-      return Op::Close;
+      return {Op::Close};
     case OP_READ_SEQ:
     case OP_READ_SEQ_NO_LOCK:
     case OP_READ_SEQ_LOCK:
     case OP_READ_SEQ_KEPT_LOCK:
-      return Op::Next;
+      return {Op::Next};
     case OP_READ_PREV:
     case OP_READ_PREV_NO_LOCK:
     case OP_READ_PREV_LOCK:
     case OP_READ_PREV_KEPT_LOCK:
-      return Op::Previous;
+      return {Op::Previous};
     case OP_READ_RAN:
     case OP_READ_RAN_NO_LOCK:
     case OP_READ_RAN_LOCK:
     case OP_READ_RAN_KEPT_LOCK:
-      return Op::ReadKey;
+      return {Op::ReadKey};
     case OP_START_EQ:
     case OP_START_EQ_ANY:
-      *mode = K_START_EQUAL;
-      return Op::Start;
+      return {Op::Start, K_START_EQUAL};
     case OP_START_GT:
-      *mode = K_START_GREATER;
-      return Op::Start;
+      return {Op::Start, K_START_GREATER};
     case OP_START_GE:
-      *mode = K_START_NOT_LESS;
-      return Op::Start;
+      return {Op::Start, K_START_NOT_LESS};
     case OP_START_LT:
-      *mode = K_START_LESS;
-      return Op::Start;
+      return {Op::Start, K_START_LESS};
     case OP_START_LE:
-      *mode = K_START_NOT_GREATER;
-      return Op::Start;
+      return {Op::Start, K_START_NOT_GREATER};
     case OP_START_FI:
-      *mode = START_FIRST;
-      return Op::Start;
+      return {Op::Start, START_FIRST};
     case OP_START_LA:
-      *mode = START_LAST;
-      return Op::Start;
+      return {Op::Start, START_LAST};
     case OP_WRITE:
-      return Op::Write;
+      return {Op::Write};
     case OP_REWRITE:
-      return Op::Rewrite;
+      return {Op::Rewrite};
     case OP_DELETE:
-      return Op::Delete;
+      return {Op::Delete};
     case OP_DELETE_FILE:
-      return Op::Remove;
+      return {Op::Remove};
     case OP_UNLOCK:
     case OP_UNLOCK_REC:
-      return Op::Unlock;
+      return {Op::Unlock};
     default:
-      return Op::Other;
+      return {Op::Other};
   }
 }
 
-void on_open_file(Op op, int mode, FCD3* fcd, OpenFile* f) {
-  switch (op) {
+void on_open_file(Operation o, FCD3* fcd, OpenFile* f) {
+  switch (o.op) {
     case Op::Open:
     case Op::Remove:
       return fcd_status(fcd, "41");
@@ -125,11 +119,11 @@ void on_open_file(Op op, int mode, FCD3* fcd, OpenFile* f) {
       return verb_close(fcd, f);
     case Op::Next:
     case Op::Previous:
-      return verb_read_step(fcd, f, op == Op::Next);
+      return verb_read_step(fcd, f, o.op == Op::Next);
     case Op::ReadKey:
       return verb_read_key(fcd, f);
     case Op::Start:
-      return verb_start(fcd, f, mode);
+      return verb_start(fcd, f, o.mode);
     case Op::Write:
       return verb_write(fcd, f);
     case Op::Rewrite:
@@ -144,10 +138,10 @@ void on_open_file(Op op, int mode, FCD3* fcd, OpenFile* f) {
   }
 }
 
-void on_closed_file(Op op, int mode, FCD3* fcd) {
-  switch (op) {
+void on_closed_file(Operation o, FCD3* fcd) {
+  switch (o.op) {
     case Op::Open:
-      return verb_open(fcd, mode);
+      return verb_open(fcd, o.mode);
     case Op::Remove:
       return verb_delete_file(fcd);
     case Op::Write:
@@ -173,12 +167,11 @@ void on_closed_file(Op op, int mode, FCD3* fcd) {
 extern "C" int kelvra_fh(unsigned char* opcode, FCD3* fcd) {
   if (fcd->fileOrg != ORG_INDEXED) return EXTFH(opcode, fcd);
   start_library();
-  int mode = 0;
-  Op op = classify((opcode[0] << 8) | opcode[1], &mode);
+  Operation o = classify(get_be16(opcode));
   if (OpenFile* f = static_cast<OpenFile*>(fcd->fileHandle)) {
-    on_open_file(op, mode, fcd, f);
+    on_open_file(o, fcd, f);
   } else {
-    on_closed_file(op, mode, fcd);
+    on_closed_file(o, fcd);
   }
   return 0;
 }

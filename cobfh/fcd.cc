@@ -4,30 +4,14 @@
 #include <cstdlib>
 #include <cstring>
 
-uint32_t fcd_u16(const unsigned char* field) {
-  return (static_cast<uint32_t>(field[0]) << 8) | field[1];
-}
-
-uint32_t fcd_u32(const unsigned char* field) {
-  return (static_cast<uint32_t>(field[0]) << 24) | (static_cast<uint32_t>(field[1]) << 16) |
-         (static_cast<uint32_t>(field[2]) << 8) | field[3];
-}
-
-void fcd_set_u32(unsigned char* field, uint32_t value) {
-  field[0] = static_cast<unsigned char>(value >> 24);
-  field[1] = static_cast<unsigned char>(value >> 16);
-  field[2] = static_cast<unsigned char>(value >> 8);
-  field[3] = static_cast<unsigned char>(value);
-}
-
 void fcd_status(FCD3* fcd, const char* status) {
   fcd->fileStatus[0] = static_cast<unsigned char>(status[0]);
   fcd->fileStatus[1] = static_cast<unsigned char>(status[1]);
 }
 
 uint32_t fcd_record_length(const FCD3* fcd) {
-  if (fcd->recordMode == REC_MODE_VARIABLE) return fcd_u32(fcd->curRecLen);
-  return fcd_u32(fcd->maxRecLen);
+  if (fcd->recordMode == REC_MODE_VARIABLE) return get_be32(fcd->curRecLen);
+  return get_be32(fcd->maxRecLen);
 }
 
 namespace {
@@ -43,7 +27,7 @@ const char* environment_value(const std::string& name) {
 }  // namespace
 
 std::string fcd_file_name(const FCD3* fcd) {
-  std::string name(fcd->fnamePtr ? fcd->fnamePtr : "", fcd->fnamePtr ? fcd_u16(fcd->fnameLen) : 0);
+  std::string name(fcd->fnamePtr ? fcd->fnamePtr : "", fcd->fnamePtr ? get_be16(fcd->fnameLen) : 0);
   name = name.substr(0, strnlen(name.c_str(), name.size()));
   while (!name.empty() && name.back() == ' ') name.pop_back();
   while (!name.empty() && name.front() == ' ') name.erase(0, 1);

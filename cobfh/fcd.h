@@ -1,5 +1,6 @@
-// Reading and setting the fields of GnuCOBOL's file control description (FCD3): numbers in
-// big-endian binary, the file status, the record lengths and the file's name.
+// Reading and setting the fields of GnuCOBOL's file control description (FCD3): the file
+// status, the record lengths and the file's name. Its numbers are big-endian binary
+// (get_be16, get_be32 and put_be32 of kelvra/bytes.h read and set them).
 #ifndef COBFH_FCD_H
 #define COBFH_FCD_H
 
@@ -7,10 +8,7 @@
 #include <string>
 
 #include "cobfh/kelvra_fh.h"
-
-uint32_t fcd_u16(const unsigned char* field);
-uint32_t fcd_u32(const unsigned char* field);
-void fcd_set_u32(unsigned char* field, uint32_t value);
+#include "kelvra/bytes.h"
 
 // Sets the two-character file status ("00", "23", ...).
 void fcd_status(FCD3* fcd, const char* status);

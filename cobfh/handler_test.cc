@@ -89,7 +89,7 @@ struct File {
     STCOMPX2(k, fcd.refKey);
     return call(OP_READ_RAN);
   }
-  uint32_t length() const { return fcd_u32(fcd.curRecLen); }
+  uint32_t length() const { return get_be32(fcd.curRecLen); }
   std::string text() const { return std::string(record.begin(), record.begin() + length()); }
 };
 
@@ -249,15 +249,12 @@ TEST_F(Handler, NamesAreResolvedAsGnuCobolResolvesThem) {
   ASSERT_EQ(mkdir(sub.c_str(), 0700), 0);
   setenv("COB_FILE_PATH", dir_.c_str(), 1);
   setenv("DD_LEDGER", "data/ledger.kx", 1);
-  File mapped("LEDGER   ", 10, 10, {{{{0, 4}}}});  // blank-padded, as a PIC X area
-  EXPECT_EQ(mapped.call(OP_OPEN_OUTPUT), "00");
-  EXPECT_EQ(mapped.call(OP_CLOSE), "00");
-  File plain("plain", 10, 10, {{{{0, 4}}}});
-  EXPECT_EQ(plain.call(OP_OPEN_OUTPUT), "00");
-  EXPECT_EQ(plain.call(OP_CLOSE), "00");
-  File absolute(path("abs"), 10, 10, {{{{0, 4}}}});
-  EXPECT_EQ(absolute.call(OP_OPEN_OUTPUT), "00");
-  EXPECT_EQ(absolute.call(OP_CLOSE), "00");
+  // LEDGER is blank-padded, as a PIC X area.
+  for (const std::string& name : {std::string("LEDGER   "), std::string("plain"), path("abs")}) {
+    File f(name, 10, 10, {{{{0, 4}}}});
+    EXPECT_EQ(f.call(OP_OPEN_OUTPUT), "00") << name;
+    EXPECT_EQ(f.call(OP_CLOSE), "00") << name;
+  }
   unsetenv("COB_FILE_PATH");
   unsetenv("DD_LEDGER");
   EXPECT_EQ(access(path("data/ledger.kx").c_str(), F_OK), 0);
@@ -265,6 +262,7 @@ TEST_F(Handler, NamesAreResolvedAsGnuCobolResolvesThem) {
   EXPECT_EQ(access(path("abs").c_str(), F_OK), 0);
   File missing(path("missing"), 10, 10, {{{{0, 4}}}});
   EXPECT_EQ(missing.call(OP_DELETE_FILE), "35");
+  File absolute(path("abs"), 10, 10, {{{{0, 4}}}});
   EXPECT_EQ(absolute.call(OP_DELETE_FILE), "00");
   EXPECT_NE(access(path("abs").c_str(), F_OK), 0);
 }

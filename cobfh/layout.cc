@@ -12,44 +12,49 @@ namespace {
 
 // Can a Kelvra file of version 4 or 5 (the ones k5_make makes) hold this key?
 bool key_fits(const KeyLayout& key, uint32_t max_record) {
-  if (key.parts.empty() || key.parts.size() > static_cast<size_t>(K_MAX_SEGMENTS)) return false;
-  if (key.size == 0 || key.size > static_cast<uint32_t>(K_MAX_KEY_SIZE)) return false;
+  if (key.parts.empty() || key.size == 0 || key.size > static_cast<uint32_t>(K_MAX_KEY_SIZE)) {
+    return false;
+  }
   for (const KeyPart& p : key.parts) {
     if (p.size == 0 || p.offset + p.size > max_record) return false;
   }
   return true;
 }
 
+// Appends n to a text of numbers separated by commas.
+void add_number(std::string* text, size_t n) {
+  if (!text->empty()) *text += ',';
+  *text += std::to_string(n);
+}
+
 }  // namespace
 
 FileLayout layout_from_fcd(const FCD3* fcd) {
   FileLayout layout;
-  layout.max_record = fcd_u32(fcd->maxRecLen);
-  layout.min_record = fcd_u32(fcd->minRecLen);
+  layout.max_record = get_be32(fcd->maxRecLen);
+  layout.min_record = get_be32(fcd->minRecLen);
   if (layout.min_record == 0 || fcd->recordMode != REC_MODE_VARIABLE) {
     layout.min_record = fcd->recordMode == REC_MODE_VARIABLE ? 1 : layout.max_record;
   }
   const KDB* kdb = fcd->kdbPtr;
   if (!kdb) return layout;
-  uint32_t count = fcd_u16(kdb->nkeys);
+  uint32_t count = get_be16(kdb->nkeys);
   if (count == 0 || count > static_cast<uint32_t>(K_MAX_KEYS) || count > MF_MAXKEYS) return layout;
   const unsigned char* base = reinterpret_cast<const unsigned char*>(kdb);
   for (uint32_t k = 0; k < count; k++) {
     const KDB_KEY& def = kdb->key[k];
     KeyLayout key;
     key.duplicates = (def.keyFlags & KEY_DUPS) != 0 || (def.compFlags & KEY_COMP_DUPS) != 0;
-    if (def.keyFlags & KEY_SPARSE) return FileLayout{};
-    uint32_t parts = fcd_u16(def.count), at = fcd_u16(def.offset);
-    if (parts > static_cast<uint32_t>(K_MAX_SEGMENTS))
+    uint32_t parts = get_be16(def.count), at = get_be16(def.offset);
+    if ((def.keyFlags & KEY_SPARSE) || parts > static_cast<uint32_t>(K_MAX_SEGMENTS)) {
       return {layout.min_record, layout.max_record, {}};
+    }
     for (uint32_t i = 0; i < parts; i++) {
       const EXTKEY* part = reinterpret_cast<const EXTKEY*>(base + at + i * sizeof(EXTKEY));
-      key.parts.push_back({fcd_u32(part->pos), fcd_u32(part->len)});
+      key.parts.push_back({get_be32(part->pos), get_be32(part->len)});
       key.size += key.parts.back().size;
     }
-    if (!key_fits(key, layout.max_record)) {
-      return {layout.min_record, layout.max_record, {}};
-    }
+    if (!key_fits(key, layout.max_record)) return {layout.min_record, layout.max_record, {}};
     layout.keys.push_back(key);
   }
   return layout;
@@ -98,24 +103,19 @@ bool layouts_match(const FileLayout& declared, const FileLayout& file) {
 std::string layout_sizes_text(const FileLayout& layout) {
   std::string text;
   for (size_t n : {size_t{layout.max_record}, size_t{layout.min_record}, layout.keys.size()}) {
-    if (!text.empty()) text += ',';
-    text += std::to_string(n);
+    add_number(&text, n);
   }
   return text;
 }
 
 std::string layout_keys_text(const FileLayout& layout) {
   std::string text;
-  auto add = [&text](size_t n) {
-    if (!text.empty()) text += ',';
-    text += std::to_string(n);
-  };
   for (const KeyLayout& key : layout.keys) {
-    add(key.parts.size());
-    add(key.duplicates ? 1 : 0);
+    add_number(&text, key.parts.size());
+    add_number(&text, key.duplicates ? 1 : 0);
     for (const KeyPart& p : key.parts) {
-      add(p.size);
-      add(p.offset);
+      add_number(&text, p.size);
+      add_number(&text, p.offset);
     }
   }
   return text;

@@ -25,7 +25,7 @@ const char* make_file(OpenFile* f, int mode) {
     }
   }
   std::string sizes = layout_sizes_text(f->layout), keys = layout_keys_text(f->layout);
-  if (mode == K_MODE_FAST_FILL || mode == K_MODE_FILL) {
+  if (mode == K_MODE_FAST_FILL) {
     f->file =
         k5_make_open(f->name.c_str(), "", kStorage, sizes.c_str(), keys.c_str(), nullptr, mode);
   } else if (k5_make(f->name.c_str(), "", kStorage, sizes.c_str(), keys.c_str(), nullptr)) {
@@ -50,18 +50,13 @@ void verb_open(FCD3* fcd, int cobol_mode) {
   auto f = std::make_unique<OpenFile>();
   f->name = fcd_file_name(fcd);
   f->mode = cobol_mode;
-  f->access = fcd->accessFlags & ~ACCESS_USER_STAT;
   f->layout = layout_from_fcd(fcd);
   if (f->layout.keys.empty()) return fcd_status(fcd, "91");  // keys a Kelvra file cannot hold
-  for (size_t k = 1; k < f->layout.keys.size(); k++) {
-    f->has_duplicates = f->has_duplicates || f->layout.keys[k].duplicates;
-  }
   f->current.assign(f->layout.max_record, 0);
   f->scratch.assign(f->layout.max_record, 0);
   const char* status;
   if (cobol_mode == OPEN_OUTPUT) {
-    status = make_file(f.get(), sharing_fill_mode(true));
-    f->fast = f->file != nullptr;
+    status = make_file(f.get(), K_MODE_FAST_FILL);
     f->fill_memory = static_cast<size_t>(rt_config_int("KELVRA_FH_FILL_MEMORY", 256L << 20));
     for (const KeyLayout& key : f->layout.keys) {
       f->written.emplace_back();

@@ -10,7 +10,6 @@
 #include "cobfh/layout.h"
 #include "ixkit/libs/kelvra5.h"
 
-// Where the next READ NEXT / PREVIOUS goes.
 // Where the next READ NEXT / PREVIOUS goes, as GnuCOBOL's own handler keeps it.
 enum class Position {
   Fresh,        // just opened: NEXT reads the first record, PREVIOUS finds nothing
@@ -33,11 +32,9 @@ struct PendingStart {
 struct OpenFile {
   KFile* file = nullptr;  // null: an OPTIONAL file that is not there, opened INPUT
   std::string name;
-  int mode = 0;    // OPEN_INPUT, OPEN_OUTPUT, OPEN_IO, OPEN_EXTEND
-  int access = 0;  // ACCESS_SEQ, ACCESS_RANDOM, ACCESS_DYNAMIC
+  int mode = 0;  // OPEN_INPUT, OPEN_OUTPUT, OPEN_IO, OPEN_EXTEND
   FileLayout layout;
-  bool has_duplicates = false;  // an alternate key allows duplicates (WRITE may say 02)
-  int key = 0;                  // key of reference
+  int key = 0;  // key of reference
   Position position = Position::Fresh;
   bool pending = false;  // Library position: a START not read yet (else a record read)
   PendingStart start;
@@ -46,12 +43,10 @@ struct OpenFile {
   uint32_t current_length = 0;   // ... and its length
   std::vector<uint8_t> scratch;  // max_record bytes for reads and lookups
   // Sequential OUTPUT / EXTEND: the highest primary key written since the OPEN (GnuCOBOL's
-  // own handler lets EXTEND begin below the keys already in the file).
+  // own handler lets EXTEND begin below the keys already in the file); empty before the first.
   std::vector<uint8_t> high_key;
-  bool has_high_key = false;
-  // OPEN OUTPUT fills fast: the indexes are built at CLOSE, and these sets say at each
-  // WRITE which key values are there already.
-  bool fast = false;
+  // OPEN OUTPUT fills fast: the indexes are built at CLOSE, and these sets (one per key,
+  // none once the file is finished) say at each WRITE which key values are there already.
   std::vector<KeySet> written;
   // Past this many bytes in the sets the file is finished (indexes built) and written on
   // with ordinary writes: KELVRA_FH_FILL_MEMORY, default 256 MiB.

@@ -20,9 +20,9 @@ bool readable(FCD3* fcd, OpenFile* f) {
 
 // Hands the record just read (in f->scratch) to the program.
 void deliver(FCD3* fcd, OpenFile* f, int length) {
-  uint32_t n = std::min(static_cast<uint32_t>(length), fcd_u32(fcd->maxRecLen));
+  uint32_t n = std::min(static_cast<uint32_t>(length), get_be32(fcd->maxRecLen));
   memcpy(fcd->recPtr, f->scratch.data(), n);
-  fcd_set_u32(fcd->curRecLen, n);
+  put_be32(fcd->curRecLen, n);
   f->current.swap(f->scratch);
   f->current_length = static_cast<uint32_t>(length);
   f->position = Position::Library;
@@ -33,7 +33,7 @@ void deliver(FCD3* fcd, OpenFile* f, int length) {
 
 // The key number GnuCOBOL names, or -1 (status 30 set) when the file has no such key.
 int reference_key(FCD3* fcd, const OpenFile* f) {
-  int k = static_cast<int>(fcd_u16(fcd->refKey));
+  int k = static_cast<int>(get_be16(fcd->refKey));
   if (k < static_cast<int>(f->layout.keys.size())) return k;
   fcd_status(fcd, "30");
   return -1;
@@ -103,7 +103,7 @@ void verb_start(FCD3* fcd, OpenFile* f, int mode) {
   int k = reference_key(fcd, f);
   if (k < 0) return;
   f->key = k;
-  int length = static_cast<int>(fcd_u16(fcd->effKeyLen));
+  int length = static_cast<int>(get_be16(fcd->effKeyLen));
   if (length >= static_cast<int>(f->layout.keys[static_cast<size_t>(k)].size)) length = 0;
   // <= on part of a key goes, like GnuCOBOL's own handler, to the first record that
   // begins with the value, when there is one.

@@ -14,10 +14,6 @@ int sharing_open_mode(const FCD3* fcd, int cobol_mode) {
   return exclusive(fcd) ? access | K_MODE_EXCLUSIVE : access;
 }
 
-int sharing_fill_mode(bool fast) {
-  return fast ? K_MODE_FAST_FILL : K_MODE_FILL;
-}
-
 int sharing_read(const FCD3* fcd, KFile* file, void* record, bool forward) {
   // Only an open that may write can lock, and one that has the file alone needs no locks.
   const bool lock = (fcd->lockMode & FCD_LOCK_AUTO_LOCK) != 0 && !exclusive(fcd) &&

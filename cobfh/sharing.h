@@ -13,9 +13,6 @@
 // file.
 int sharing_open_mode(const FCD3* fcd, int cobol_mode);
 
-// The mode in which OPEN OUTPUT fills the new file: fast (indexes built at CLOSE) or not.
-int sharing_fill_mode(bool fast);
-
 // The next (forward) or previous record by the current key, locked when the open asks for
 // automatic record locks: as k5_next / k5_previous.
 int sharing_read(const FCD3* fcd, KFile* file, void* record, bool forward);

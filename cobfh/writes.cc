@@ -1,5 +1,5 @@
 // WRITE, REWRITE and DELETE.
-#include <cstring>
+#include <algorithm>
 #include <vector>
 
 #include "cobfh/cursor.h"
@@ -28,13 +28,24 @@ std::vector<uint8_t> key_of(const OpenFile* f, int k, const uint8_t* record, uin
   return key;
 }
 
-// Checks the keys of a new record against the fast fill's sets: 22 for a value a unique key
-// has already, else whether a key with duplicates has the value already (status 02).
-const char* fast_fill_check(const OpenFile* f, const uint8_t* record, uint32_t length) {
+// The values of every key of a record, one after another.
+std::vector<uint8_t> keys_of(const OpenFile* f, const uint8_t* record, uint32_t length) {
+  size_t total = 0;
+  for (const KeyLayout& key : f->layout.keys) total += key.size;
+  std::vector<uint8_t> keys(total);
+  uint8_t* out = keys.data();
+  for (size_t k = 0; k < f->layout.keys.size(); out += f->layout.keys[k++].size) {
+    layout_key(f->layout, static_cast<int>(k), record, length, out);
+  }
+  return keys;
+}
+
+// Checks a new record's keys (keys_of) against the fast fill's sets: 22 for a value a unique
+// key has already, else whether a key with duplicates has the value already (status 02).
+const char* fast_fill_check(const OpenFile* f, const uint8_t* keys) {
   const char* status = "00";
-  for (size_t k = 0; k < f->layout.keys.size(); k++) {
-    std::vector<uint8_t> key = key_of(f, static_cast<int>(k), record, length);
-    if (!key_set_contains(f->written[k], key.data())) continue;
+  for (size_t k = 0; k < f->layout.keys.size(); keys += f->layout.keys[k++].size) {
+    if (!key_set_contains(f->written[k], keys)) continue;
     if (!f->layout.keys[k].duplicates) return "22";
     status = "02";
   }
@@ -42,16 +53,15 @@ const char* fast_fill_check(const OpenFile* f, const uint8_t* record, uint32_t l
 }
 
 // Adds the keys of a record written; false when the file had to be finished and could not.
-bool fast_fill_add(OpenFile* f, const uint8_t* record, uint32_t length) {
+bool fast_fill_add(OpenFile* f, const uint8_t* keys) {
   size_t bytes = 0;
-  for (size_t k = 0; k < f->layout.keys.size(); k++) {
-    key_set_add(&f->written[k], key_of(f, static_cast<int>(k), record, length).data());
+  for (size_t k = 0; k < f->layout.keys.size(); keys += f->layout.keys[k++].size) {
+    key_set_add(&f->written[k], keys);
     bytes += key_set_bytes(f->written[k]);
   }
   if (bytes <= f->fill_memory) return true;
   // Build the indexes now and go on writing into the finished file.
   f->written.clear();
-  f->fast = false;
   f->file = k5_close(f->file) ? k5_open(f->name.c_str(), K_MODE_WRITE, "0,0,0") : nullptr;
   return f->file != nullptr;
 }
@@ -98,19 +108,16 @@ void verb_write(FCD3* fcd, OpenFile* f) {
   if (!length) return;
   const uint8_t* record = fcd->recPtr;
   std::vector<uint8_t> primary = key_of(f, 0, record, length);
-  if (seq && f->has_high_key && primary <= f->high_key) {
-    return fcd_status(fcd, "21");
-  }
+  if (seq && !f->high_key.empty() && primary <= f->high_key) return fcd_status(fcd, "21");
   if (!f->file) return fcd_status(fcd, "30");  // the fast fill could not be finished
-  const char* status = f->fast ? fast_fill_check(f, record, length)
-                               : duplicates_check(f, record, length, nullptr, 0);
+  const bool fast = !f->written.empty();
+  std::vector<uint8_t> keys = fast ? keys_of(f, record, length) : std::vector<uint8_t>{};
+  const char* status =
+      fast ? fast_fill_check(f, keys.data()) : duplicates_check(f, record, length, nullptr, 0);
   if (status[0] == '2') return fcd_status(fcd, status);
   if (!k5_write(f->file, record, length)) return fcd_status(fcd, status_of_failure(Verb::Write));
-  if (f->fast && !fast_fill_add(f, record, length)) return fcd_status(fcd, "30");
-  if (seq) {
-    f->high_key = primary;
-    f->has_high_key = true;
-  }
+  if (fast && !fast_fill_add(f, keys.data())) return fcd_status(fcd, "30");
+  if (seq) f->high_key = primary;
   fcd_status(fcd, status);
 }
 
@@ -125,7 +132,8 @@ void verb_rewrite(FCD3* fcd, OpenFile* f) {
   }
   // The record replaced: the one last read, or the one with this primary key.
   const char* status = "00";
-  if (f->has_duplicates) {
+  const auto& keys = f->layout.keys;
+  if (std::any_of(keys.begin() + 1, keys.end(), [](const KeyLayout& k) { return k.duplicates; })) {
     int old_length = seq ? static_cast<int>(f->current_length) : cursor_fetch(f, record);
     const uint8_t* old = seq ? f->current.data() : f->scratch.data();
     if (old_length > 0) status = duplicates_check(f, record, length, old, old_length);

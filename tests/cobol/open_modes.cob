@@ -32,8 +32,9 @@ FD MAYBE.
    05 MB-KEY  PIC X(4).
    05 MB-DATA PIC X(8).
 WORKING-STORAGE SECTION.
-01 FS PIC XX.
-01 N  PIC 99.
+01 FS  PIC XX.
+01 N   PIC 99.
+01 TAG PIC X.
 PROCEDURE DIVISION.
     OPEN INPUT MISSING  DISPLAY "open input missing " FS
     OPEN I-O MISSING    DISPLAY "open i-o missing " FS
@@ -95,11 +96,7 @@ PROCEDURE DIVISION.
     CLOSE ITEMS
 
     OPEN I-O ITEMS      DISPLAY "open i-o " FS
-    PERFORM UNTIL FS NOT = "00"
-        READ ITEMS NEXT
-        IF FS = "00" DISPLAY "L items|" IT-REC "|" END-IF
-    END-PERFORM
-    DISPLAY "end " FS
+    MOVE "L" TO TAG PERFORM LIST-ITEMS
     CLOSE ITEMS
 
     OPEN OUTPUT ITEMS   DISPLAY "open output replaces " FS
@@ -107,10 +104,14 @@ PROCEDURE DIVISION.
     WRITE IT-REC        DISPLAY "write " FS
     CLOSE ITEMS
     OPEN INPUT ITEMS
-    PERFORM UNTIL FS NOT = "00"
-        READ ITEMS NEXT
-        IF FS = "00" DISPLAY "R items|" IT-REC "|" END-IF
-    END-PERFORM
-    DISPLAY "end " FS
+    MOVE "R" TO TAG PERFORM LIST-ITEMS
     CLOSE ITEMS
     STOP RUN.
+
+*> Every record from here on, in lines "TAG items|record|", and the status that ended them.
+LIST-ITEMS.
+    PERFORM UNTIL FS NOT = "00"
+        READ ITEMS NEXT
+        IF FS = "00" DISPLAY TAG " items|" IT-REC "|" END-IF
+    END-PERFORM
+    DISPLAY "end " FS.
