@@ -29,26 +29,6 @@ uint64_t write_cisam(const std::string& name, uint64_t n) {
   return n * (bench::kRecordSize + 1);
 }
 
-// W as a flat file of fixed records.
-void write_flat(const std::string& path, uint64_t n) {
-  std::ofstream out(path, std::ios::binary);
-  char rec[bench::kRecordSize];
-  for (uint64_t i = 0; i < n; i++) {
-    bench::workload_record(i, n, rec);
-    out.write(rec, sizeof rec);
-  }
-}
-
-// The number of records of a Kelvra file, by its description.
-long record_count(const std::string& name) {
-  KFile* f = k5_open(name.c_str(), K_MODE_READ, "0,0,0");
-  if (!f) bench::fail("open", name);
-  char text[32] = "";
-  k5_info(f, -4, text);
-  k5_close(f);
-  return atol(text);
-}
-
 }  // namespace
 
 int main(int argc, char** argv, char** envp) {
@@ -60,7 +40,7 @@ int main(int argc, char** argv, char** envp) {
          static_cast<unsigned long long>(n), bench::kRecordSize, o.runs,
          rt_config_int("K_BUFFERS", 128));
   write_cisam(cisam, n);
-  write_flat(flat, n);
+  bench::write_flat(flat, n);
 
   bench::Samples load, convert;
   for (int r = 0; r < o.runs; r++) {
@@ -70,8 +50,8 @@ int main(int argc, char** argv, char** envp) {
     load.time([&] { bench::run_command(load_command, {"-b", flat, loaded}); });
     k5_remove(converted.c_str());
     convert.time([&] { bench::run_command(convert_command, {"-a", cisam}); });
-    if (record_count(loaded) != static_cast<long>(n) ||
-        record_count(converted) != static_cast<long>(n)) {
+    if (bench::record_count(loaded) != static_cast<long>(n) ||
+        bench::record_count(converted) != static_cast<long>(n)) {
       fprintf(stderr, "a file does not hold the %llu records\n",
               static_cast<unsigned long long>(n));
       return 1;

@@ -52,16 +52,6 @@ int sqlite_vacuum(const std::string& path, bool synchronous) {
   return 0;
 }
 
-// The number of records of a Kelvra file, as the library counts them.
-long record_count(const std::string& name) {
-  KFile* f = k5_open(name.c_str(), K_MODE_READ, "0,0,0");
-  if (!f) bench::fail("open", name);
-  char count[32] = "";
-  k5_info(f, -4, count);
-  k5_close(f);
-  return strtol(count, nullptr, 10);
-}
-
 }  // namespace
 
 int main(int argc, char** argv, char** envp) {
@@ -93,7 +83,7 @@ int main(int argc, char** argv, char** envp) {
     vacuum_nosync.add(bench::child_cost([&] { return sqlite_vacuum(db, false); }));
   }
   // Every rebuild left the file whole: all the records, the temporary names gone.
-  if (record_count(kfile) != static_cast<long>(n)) {
+  if (bench::record_count(kfile) != static_cast<long>(n)) {
     fprintf(stderr, "the rebuilt file does not hold %llu records\n",
             static_cast<unsigned long long>(n));
     return 1;

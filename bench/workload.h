@@ -241,6 +241,16 @@ inline void write_flat(const std::string& path, uint64_t n) {
   if (fclose(out) != 0) exit(1);
 }
 
+// The number of records of a Kelvra file, as the library counts them.
+inline long record_count(const std::string& name) {
+  KFile* f = k5_open(name.c_str(), K_MODE_READ, "0,0,0");
+  if (!f) fail("open", name);
+  char count[32] = "";
+  k5_info(f, -4, count);
+  k5_close(f);
+  return strtol(count, nullptr, 10);
+}
+
 // Reads a file once with 64 KiB reads; returns its size.
 inline uint64_t read_once(const std::string& path) {
   int in = open(path.c_str(), O_RDONLY);
