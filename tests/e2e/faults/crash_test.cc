@@ -12,7 +12,7 @@
 #include <random>
 #include <thread>
 
-#include "tests/e2e/faults/acknowledged.h"
+#include "tests/e2e/faults/fault_files.h"
 #include "tests/e2e/kelvra_files.h"
 #include "tests/foreign/foreign_files.h"
 
@@ -26,7 +26,7 @@ using Clock = std::chrono::steady_clock;
 // Kills per workload.
 constexpr int kKills = 40;
 
-class Crash : public E2eTest {
+class Crash : public faults::FaultTest {
  protected:
   void SetUp() override {
     const char* replay = getenv("IXKIT_CRASH_SEED");
@@ -34,19 +34,8 @@ class Crash : public E2eTest {
                               : std::random_device{}();
     random_.seed(seed_);
   }
-  std::map<std::string, std::string> snapshot() {
-    std::map<std::string, std::string> s;
-    for (const auto& e : fs::directory_iterator(scratch()))
-      s[e.path().filename()] = read_file(e.path());
-    return s;
-  }
-  void restore(const std::map<std::string, std::string>& s) {
-    for (const auto& e : fs::directory_iterator(scratch())) fs::remove_all(e.path());
-    for (const auto& [name, bytes] : s) write_file(path(name), bytes);
-  }
   // Runs args to its end a few times and gives the longest run in microseconds.
-  long duration(const std::vector<std::string>& args,
-                const std::map<std::string, std::string>& start) {
+  long duration(const std::vector<std::string>& args, const faults::Snapshot& start) {
     long longest = 0;
     for (int i = 0; i < 3; ++i) {
       restore(start);
@@ -91,8 +80,6 @@ class Crash : public E2eTest {
     p->close_input();
     return p;
   }
-  int check(const std::string& name) { return run({"-check", "-fx", name}).status; }
-  std::string program_;  // run instead of ixkit
   uint32_t seed_ = 0;
   std::mt19937 random_;
 };
@@ -144,14 +131,7 @@ TEST_F(Crash, ConvertInPlace) {
   const std::string original = read_file(path("h"));
   kill_at_random({"-convert", "-a", "h"}, [&](const RunResult&) {
     if (read_file(path("h")) == original) return;
-    bool whole = false;
-    for (const auto& e : fs::directory_iterator(scratch())) {
-      const std::string n = e.path().filename();
-      if (n.find('.') == std::string::npos && check(n) == 0 && records(path(n)) == all) {
-        whole = true;
-      }
-    }
-    EXPECT_TRUE(whole) << "h is neither the original nor whole anywhere";
+    EXPECT_TRUE(whole_somewhere(all)) << "h is neither the original nor whole anywhere";
   });
 }
 
@@ -164,7 +144,7 @@ TEST_F(Crash, LibraryChanges) {
   program_ = LIBRARY_WORKLOAD;
   for (const faults::WorkloadCase& c : faults::kWorkloadCases) {
     SCOPED_TRACE(c.name);
-    for (const auto& e : fs::directory_iterator(scratch())) fs::remove_all(e.path());
+    clear();
     make_permuted(path("f"), c.version, 60, 5, 0, "0,0,0,1,0", 4096);
     const auto before = records(path("f"));
     kill_at_random({"f", std::to_string(c.mode), std::to_string(seed_), "400"},

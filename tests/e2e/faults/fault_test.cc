@@ -9,7 +9,7 @@
 #include <map>
 
 #include "tests/e2e/convert/convert_files.h"
-#include "tests/e2e/faults/acknowledged.h"
+#include "tests/e2e/faults/fault_files.h"
 #include "tests/e2e/kelvra_files.h"
 #include "tests/foreign/foreign_files.h"
 
@@ -19,22 +19,10 @@ using namespace e2e;
 using namespace kfiles;
 namespace fs = std::filesystem;
 
-// The files of a directory, by name, with their bytes.
-using Snapshot = std::map<std::string, std::string>;
+using faults::Snapshot;
 
-class Faults : public E2eTest {
+class Faults : public faults::FaultTest {
  protected:
-  Snapshot snapshot() {
-    Snapshot s;
-    for (const auto& e : fs::directory_iterator(scratch())) {
-      if (e.is_regular_file()) s[e.path().filename()] = read_file(e.path());
-    }
-    return s;
-  }
-  void restore(const Snapshot& s) {
-    for (const auto& e : fs::directory_iterator(scratch())) fs::remove_all(e.path());
-    for (const auto& [name, bytes] : s) write_file(path(name), bytes);
-  }
   // The calls of any kind the command makes when nothing fails.
   long calls(const std::vector<std::string>& args, const std::string& input = "") {
     auto r = run(
@@ -77,21 +65,6 @@ class Faults : public E2eTest {
     printf("%s: %ld runs, each with one of its %ld calls failing\n",
            program_.empty() ? args[0].c_str() : "library_workload", failed_runs, total);
   }
-  // Names in the scratch directory that begin with prefix and have no extension.
-  std::vector<std::string> names_like(const std::string& prefix) {
-    std::vector<std::string> out;
-    for (const auto& e : fs::directory_iterator(scratch())) {
-      const std::string n = e.path().filename();
-      if (n.starts_with(prefix) && n.find('.') == std::string::npos) out.push_back(n);
-    }
-    return out;
-  }
-  int check(const std::string& name) { return run({"-check", "-fx", name}).status; }
-  // The records of a file that checks sound, or none.
-  std::optional<std::vector<std::string>> sound_records(const std::string& name) {
-    if (check(name) != 0) return std::nullopt;
-    return records(path(name));
-  }
   // No name but `keep` that checks sound holds anything but all of `all`: a temporary file
   // left behind is either whole or visibly unfinished.
   void nothing_half_written(const std::vector<std::string>& all, const std::string& keep) {
@@ -102,15 +75,6 @@ class Faults : public E2eTest {
           << n << " checks sound with " << held->size() << " of " << all.size() << " records";
     }
   }
-  // Whether the file at its own name, or a new file left whole under its temporary name,
-  // checks sound and holds all the records: a replacement that failed part-way must leave
-  // one of them.
-  bool whole_somewhere(const std::vector<std::string>& all) {
-    for (const std::string& n : names_like("")) {
-      if (auto held = sound_records(n); held && *held == all) return true;
-    }
-    return false;
-  }
   // Files of name (the file and its segments), by name.
   Snapshot files_of(const Snapshot& s, const std::string& name) {
     Snapshot out;
@@ -119,7 +83,6 @@ class Faults : public E2eTest {
     }
     return out;
   }
-  std::string program_;  // run instead of ixkit
   long max_runs_ = 400;  // runs of one command, each with another call failing
 };
 
@@ -128,7 +91,7 @@ class Faults : public E2eTest {
 TEST_F(Faults, Rebuild) {
   for (const auto& [version, segment_size] : {std::pair{3, 0L}, std::pair{5, 4096L}}) {
     SCOPED_TRACE(version);
-    for (const auto& e : fs::directory_iterator(scratch())) fs::remove_all(e.path());
+    clear();
     make_permuted(path("f"), version, 120, 10, 0, "0,0,0,1,0", segment_size);
     const Snapshot start = snapshot();
     const auto all = records(path("f"));
@@ -230,7 +193,7 @@ TEST_F(Faults, LibraryChanges) {
   max_runs_ = 120;
   for (const faults::WorkloadCase& c : faults::kWorkloadCases) {
     SCOPED_TRACE(c.name);
-    for (const auto& e : fs::directory_iterator(scratch())) fs::remove_all(e.path());
+    clear();
     make_permuted(path("f"), c.version, 60, 5, 0, "0,0,0,1,0", 4096);
     const auto before = records(path("f"));
     each_call({"f", std::to_string(c.mode), "7", "80"}, snapshot(), [&](const RunResult& r) {
