@@ -40,32 +40,30 @@ TEST_F(Rt, MessagesFromTheCatalogue) {
 // whose conversions differ (other arguments, %n, a numbered argument, a '%' at the end) is
 // not used; one with the same arguments, also text arguments in another order, is.
 TEST_F(Rt, CatalogueTextsTakeTheArgumentsOfTheBuiltInText) {
-  put("m.cat",
-      "998 Satzlaenge = %d\n"
-      "999 %s%s%s%s\n"
-      "1000 Fehler%n beim Schreiben\n"
-      "1023 Band %2 statt Band %1\n"
-      "1073 nur %1\n"
-      "967 belegt: %10lu (%.2f%%)\n"
-      "968 belegt: %10d (%.2f%%)\n"
-      "963 Hoehe %*d\n"
-      "970 %2$s: falsch\n"
-      "1104 100%\n"
-      "1105 %-+ #08.3lf %hhd %lld %zu %p %ls %m %Lg\n");
-  setenv("RT_MESSAGES", path("m.cat").c_str(), 1);
-  EXPECT_STREQ(rt_message(998, 0, "Record size = %d\n"), "Satzlaenge = %d");
-  EXPECT_STREQ(rt_message(999, 0, "Loading %s...\n"), "Loading %s...\n");
-  EXPECT_STREQ(rt_message(1000, 0, "Rewrite failed: "), "Rewrite failed: ");
-  EXPECT_STREQ(rt_message(1023, 0, "volume %1, please mount volume %2\n"), "Band %2 statt Band %1");
-  EXPECT_STREQ(rt_message(1073, 0, "%1: Found %2, should have %3\n"),
-               "%1: Found %2, should have %3\n");
-  EXPECT_STREQ(rt_message(967, 0, "used: %10lu (%.2f%%)\n"), "belegt: %10lu (%.2f%%)");
-  EXPECT_STREQ(rt_message(968, 0, "used: %10lu (%.2f%%)\n"), "used: %10lu (%.2f%%)\n");
-  EXPECT_STREQ(rt_message(963, 0, "height %8d/%d/%d.%d\n"), "height %8d/%d/%d.%d\n");
-  EXPECT_STREQ(rt_message(970, 0, "%s: bad entry\n"), "%s: bad entry\n");
-  EXPECT_STREQ(rt_message(1104, 0, "File   %% used\n"), "File   %% used\n");
-  EXPECT_STREQ(rt_message(1105, 0, "%f %d %qd %zd %p %ls %Lf\n"),
-               "%-+ #08.3lf %hhd %lld %zu %p %ls %m %Lg");
+  const struct {
+    int number;
+    std::string catalogue, built_in;
+    bool used;
+  } cases[] = {
+      {998, "Satzlaenge = %d", "Record size = %d\n", true},
+      {999, "%s%s%s%s", "Loading %s...\n", false},
+      {1000, "Fehler%n beim Schreiben", "Rewrite failed: ", false},
+      {1023, "Band %2 statt Band %1", "volume %1, please mount volume %2\n", true},
+      {1073, "nur %1", "%1: Found %2, should have %3\n", false},
+      {967, "belegt: %10lu (%.2f%%)", "used: %10lu (%.2f%%)\n", true},
+      {968, "belegt: %10d (%.2f%%)", "used: %10lu (%.2f%%)\n", false},
+      {963, "Hoehe %*d", "height %8d/%d/%d.%d\n", false},
+      {970, "%2$s: falsch", "%s: bad entry\n", false},
+      {1104, "100%", "File   %% used\n", false},
+      {1105, "%-+ #08.3lf %hhd %lld %zu %p %ls %m %Lg", "%f %d %qd %zd %p %ls %Lf\n", true},
+  };
+  std::string catalogue;
+  for (const auto& c : cases) catalogue += std::to_string(c.number) + " " + c.catalogue + "\n";
+  setenv("RT_MESSAGES", put("m.cat", catalogue).c_str(), 1);
+  for (const auto& c : cases) {
+    EXPECT_STREQ(rt_message(c.number, 0, c.built_in.c_str()),
+                 (c.used ? c.catalogue : c.built_in).c_str());
+  }
 
   capture();
   rt_print(rt_message(999, 0, "Loading %s...\n"), "f.dat");

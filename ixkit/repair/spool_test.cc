@@ -30,6 +30,7 @@ class Spool : public Scratch {
     Scratch::SetUp();
     name_ = path("spool");
     spool.volume_limit = 2147483647;
+    capture();
   }
   void TearDown() override {
     spool_close();
@@ -75,7 +76,6 @@ class Spool : public Scratch {
 };
 
 TEST_F(Spool, OneVolumeLayout) {
-  capture();
   ASSERT_EQ(write({"0123456789", "abcdefghij", "ABCDEFGHIJ"}), 1);
   const std::string bytes = get("spool");
   ASSERT_EQ(bytes.size(), 16384u);
@@ -88,7 +88,6 @@ TEST_F(Spool, OneVolumeLayout) {
 
 // Lengths that need the whole 16 bits, and records that run across several blocks.
 TEST_F(Spool, LongRecordsRoundTrip) {
-  capture();
   std::vector<std::string> records{std::string(40000, 'x'), std::string(65535, 'y'), "z",
                                    std::string(8191, 'w')};
   ASSERT_EQ(write(records), 1);
@@ -113,7 +112,6 @@ TEST_F(Spool, VolumeLimitAsksForTheNextVolume) {
 }
 
 TEST_F(Spool, WrongVolumesAreRefused) {
-  capture();
   struct Case {
     std::string bytes, message;
   } cases[] = {
@@ -141,7 +139,6 @@ TEST_F(Spool, WrongVolumesAreRefused) {
 
 // Volume 1 of this set still at the path when volume 2 is to be written: refused.
 TEST_F(Spool, UsedVolumeIsRefused) {
-  capture();
   ASSERT_EQ(write({"one"}), 1);
   spool_create_volume();
   EXPECT_EQ(spool.descriptor, -1);

@@ -1,11 +1,10 @@
 // -check on sound files, on files damaged on purpose, and its options.
 #include <unistd.h>
 
-#include <filesystem>
 #include <functional>
 #include <tuple>
 
-#include "tests/e2e/kelvra_files.h"
+#include "tests/e2e/repair/repair_fixture.h"
 
 namespace {
 
@@ -17,29 +16,18 @@ const std::string kKeys = kKey0 + "OK\nreading all records by key #1...OK\n";
 const std::string kRaw = kKeys + "reading all records raw...";
 const std::string kChains = kRaw + "OK\nchecking deleted records list...";
 
-class Check : public E2eTest {
- protected:
-  void make_file(int version, uint32_t n = 60, uint32_t deleted = 10, uint32_t rewritten = 0,
-                 const std::string& storage = "0,0,0,0,0", long segment_size = 0) {
-    version_ = version;
-    make_permuted(f_, version, n, deleted, rewritten, storage, segment_size);
-  }
-  long record_at(uint32_t i, long at = 0) { return record_position(f_, version_, i, at); }
-  std::string check() { return said(run({"-check", "-fx", "f"})); }
-  const std::string f_ = path("f");
-  int version_ = 5;
-};
+using Check = RepairTest;
 
 // Sound files of every version, with deleted, compressed, scrambled, abandoned records and
 // several segments: the title and the passes' "OK"s, no chain walk for version 2.
 TEST_F(Check, SoundFilesGiveNoMessage) {
-  for (const auto& [version, n, deleted, rewritten, storage, segment_size] : kFileKinds) {
-    SCOPED_TRACE(std::to_string(version) + " " + storage);
-    make_file(version, n, deleted, rewritten, storage, segment_size);
-    if (rewritten) {
+  for (const FileKind& k : kFileKinds) {
+    SCOPED_TRACE(std::to_string(k.version) + " " + k.storage);
+    make_file(k);
+    if (k.rewritten) {
       ASSERT_GT(field(read_file(f_), 5, KF_ABANDONED, 4), 0u);
     }
-    EXPECT_EQ(check(), "0 [f:\n][" + (version >= 3 ? kChains + "OK\n" : kRaw + "OK\n") + "]");
+    EXPECT_EQ(said(check()), "0 [f:\n][" + (k.version >= 3 ? kChains : kRaw) + "OK\n]");
   }
 }
 
@@ -54,7 +42,7 @@ TEST_F(Check, CollatingOrderWithoutByteZeroFirst) {
   }
   make(f_, {.sizes = "10,10,2", .keys = "1,0,4,0,1,1,2,4", .collating = table},
        {"ZZZZ000000", "AAAA000000", "XXXX110000"});
-  EXPECT_EQ(check(), "0 [f:\n][" + kChains + "OK\n]");
+  EXPECT_EQ(said(check()), "0 [f:\n][" + kChains + "OK\n]");
 }
 
 // Each damage gives its message on standard error and its status, and the passes after the
@@ -63,7 +51,6 @@ TEST_F(Check, DamagedFiles) {
   auto at = [&](uint32_t i, long offset, const std::string& bytes) {
     patch(f_, record_at(i, offset), bytes);
   };
-  const std::string index = ki_segment_name(f_.c_str(), K_SEGMENT_INDEX, 0);
   const std::vector<std::pair<std::function<void()>, std::string>> cases = {
       // Record headers: a live one (data length), a deleted one (stored size), a deleted
       // one made live with a length below the minimum and with a good length.
@@ -76,8 +63,7 @@ TEST_F(Check, DamagedFiles) {
       {[&] { at(6, 4, std::string("\0\0\0\x28\4", 5)); },
        "3 [f:\n][" + kRaw + "wrong number of records found\n]"},
       // Index nodes: every byte after the index segment's header block; the open refuses.
-      {[&] { patch(index, 512, std::string(std::filesystem::file_size(index) - 512, '\xa5')); },
-       "3 [][f: damaged file (error 6/10)\n]"},
+      {[&] { overwrite_index_nodes(); }, "3 [][f: damaged file (error 6/10)\n]"},
       // Chain links: the head to a live record, a link back to an earlier member, a link
       // into a data segment that is not there.
       {[&] { set_field(f_, 5, KF_DELETED_HEAD, 4, record_at(28)); },
@@ -114,7 +100,7 @@ TEST_F(Check, DamagedFiles) {
   for (const auto& [damage, outcome] : cases) {
     make_file(5);
     damage();
-    EXPECT_EQ(check(), outcome);
+    EXPECT_EQ(said(check()), outcome);
   }
   // A missing further data segment: the strict open refuses the file.
   make_file(5, 200, 10, 0, "0,0,0,0,0", 4096);

@@ -2,13 +2,13 @@
 // so that every moment is hit without depending on timing. Afterwards every record is in the
 // untouched original or in a complete new file (under its temporary name or in place), and
 // no name that holds a half-written file checks clean.
-#include <fcntl.h>
 #include <signal.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
+#include <cstdint>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <map>
 #include <optional>
 #include <set>
@@ -25,17 +25,9 @@ namespace fs = std::filesystem;
 
 // A file's bytes, or nullopt when it cannot be read (read_file would report a failure).
 std::optional<std::string> contents(const std::string& path) {
-  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  struct stat s;
-  if (fd < 0 || fstat(fd, &s) != 0) {
-    if (fd >= 0) close(fd);
-    return std::nullopt;
-  }
-  std::string bytes(static_cast<size_t>(s.st_size), '\0');
-  const ssize_t got = pread(fd, bytes.data(), bytes.size(), 0);
-  close(fd);
-  if (got != s.st_size) return std::nullopt;
-  return bytes;
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return std::nullopt;
+  return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
 class RebuildCrash : public E2eTest {
@@ -43,7 +35,6 @@ class RebuildCrash : public E2eTest {
   // The original f in the work directory: n records of 40 bytes whose keys are a
   // permutation, every tenth deleted; then its files and live records are kept.
   void make_original(int version, long segment_size, uint32_t n) {
-    version_ = version;
     segment_size_ = segment_size;
     fs::create_directory(dir_);
     std::vector<std::string> all, deletes;
@@ -109,64 +100,51 @@ class RebuildCrash : public E2eTest {
   int check(const std::string& name) { return run({"-check", "-fx", name}, {.cwd = dir_}).status; }
 
   // After a kill: f, when it checks clean, holds the original's records, or else a
-  // temporary name does; and every name that checks clean holds them all. Returns the
-  // number of faults found.
-  int find_records() {
+  // temporary name does; and every name that checks clean holds them all.
+  void find_records() {
     std::vector<std::string> names = {"f"};
     for (const std::string& t : temp_names()) names.push_back(t);
     const bool untouched = original_intact();
-    int complete = 0, faults = 0;
+    int complete = 0;
     for (const std::string& name : names) {
       // The untouched original needs no check: its bytes are those checked at the start.
       if (!(name == "f" && untouched) && check(name) != 0) continue;
       ++complete;
       const std::vector<std::string> held = records(dir_ + "/" + name);
       if (held != expected_) {
-        ++faults;
         ADD_FAILURE() << name << " checks clean but holds " << held.size() << " records where the "
                       << "original holds " << expected_.size();
       }
     }
-    if (complete == 0) {
-      ++faults;
-      ADD_FAILURE() << "no name holds the records; names: " << ::testing::PrintToString(names);
-    }
-    return faults;
+    EXPECT_GT(complete, 0) << "no name holds the records; names: "
+                           << ::testing::PrintToString(names);
   }
 
-  // The changes to files a whole rebuild makes, in order, seen by stepping through it; the
-  // rebuild replaces f as it should.
-  std::vector<std::string> changes_of_a_rebuild() {
+  // Steps a rebuild of the original through its changes to files and returns them, in order:
+  // to its end, where it has replaced f as it should, or killed just before change number
+  // kill_at (counted from 0), after which the records are found.
+  std::vector<std::string> step_rebuild(size_t kill_at = SIZE_MAX) {
     restore();
     auto p = start_rebuild();
     ChangeStepper stepper(p->pid());
     EXPECT_TRUE(stepper.ok());
     std::vector<std::string> changes;
-    for (std::string what; stepper.next(&what);) changes.push_back(what);
+    for (std::string what; changes.size() <= kill_at && stepper.next(&what);) {
+      changes.push_back(what);
+    }
+    if (kill_at != SIZE_MAX) p->send_signal(SIGKILL);
     const RunResult r = p->wait();
-    EXPECT_EQ(r.status, 0) << r;
-    EXPECT_EQ(records(dir_ + "/f"), expected_);
+    if (kill_at != SIZE_MAX) {
+      EXPECT_EQ(r.signal, SIGKILL) << r;
+      find_records();
+    } else {
+      EXPECT_EQ(r.status, 0) << r;
+      EXPECT_EQ(records(dir_ + "/f"), expected_);
+    }
     return changes;
   }
 
-  // Kills the rebuild just before its change number n (counted from 0), then finds the
-  // records.
-  void kill_before_change(size_t n) {
-    restore();
-    auto p = start_rebuild();
-    ChangeStepper stepper(p->pid());
-    ASSERT_TRUE(stepper.ok());
-    std::string what;
-    for (size_t i = 0; i <= n && stepper.next(&what); ++i) {
-    }
-    p->send_signal(SIGKILL);
-    const RunResult r = p->wait();
-    EXPECT_EQ(r.signal, SIGKILL) << r;
-    find_records();
-  }
-
   const std::string dir_ = path("w");
-  int version_ = 5;
   long segment_size_ = 0;
   std::map<std::string, std::string> snapshot_;
   std::vector<std::string> expected_;
@@ -180,8 +158,8 @@ TEST_F(RebuildCrash, KilledBeforeEveryChangeLosesNoRecord) {
   for (const auto& [version, segment_size, n] :
        {std::tuple{3, 0L, 3000u}, std::tuple{5, 4096L, 300u}}) {
     SCOPED_TRACE("version " + std::to_string(version));
-    make_original(version, segment_size, n);
-    const std::vector<std::string> changes = changes_of_a_rebuild();
+    ASSERT_NO_FATAL_FAILURE(make_original(version, segment_size, n));
+    const std::vector<std::string> changes = step_rebuild();
     printf("version %d, %u records: %zu changes to files\n", version, n, changes.size());
     ASSERT_GT(changes.size(), 20u);
     // Every change of the making and of the move; a spread of those in between.
@@ -190,7 +168,7 @@ TEST_F(RebuildCrash, KilledBeforeEveryChangeLosesNoRecord) {
       if (n >= 15 && n + 20 < changes.size() && n % step != 0) continue;
       SCOPED_TRACE("killed before change " + std::to_string(n) + " of " +
                    std::to_string(changes.size()) + ": " + changes[n]);
-      kill_before_change(n);
+      step_rebuild(n);
       if (HasFailure()) return;
     }
     fs::remove_all(dir_);

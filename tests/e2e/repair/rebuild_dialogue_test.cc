@@ -3,9 +3,8 @@
 #include <unistd.h>
 
 #include <filesystem>
-#include <functional>
 
-#include "tests/e2e/kelvra_files.h"
+#include "tests/e2e/repair/repair_fixture.h"
 
 namespace {
 
@@ -13,21 +12,20 @@ using namespace e2e;
 using namespace kfiles;
 namespace fs = std::filesystem;
 
-const std::string kLine =
-    "....10%....20%....30%....40%....50%....60%....70%....80%....90%....100%\n";
 const std::string kReplace = "Replace original file with new one? ";
 const std::string kNextVolume = "Type 'Y' to continue, 'N' to abort: ";
 const std::string kMountFirst =
     "Please insure that volume 1 of the spool file is mounted\n"
     "Type 'Y' when ready, 'N' to abort: ";
 
-class RebuildDialogue : public E2eTest {
+class RebuildDialogue : public RepairTest {
  protected:
-  // File f: n records of 40 bytes with one key, the first `deleted` of every fifth deleted.
-  void make_file(uint32_t n = 600, uint32_t deleted = 0, int version = 5) {
+  // File f, version 5: n records of 40 bytes with one key, the first `deleted` of every fifth
+  // deleted.
+  void make_records(uint32_t n, uint32_t deleted = 0) {
     std::vector<std::string> all = records_up_to(n), deletes;
     for (uint32_t d = 0; d < deleted; ++d) deletes.push_back(all[d * 5]);
-    make(f_, {.version = version}, all, deletes);
+    make(f_, {}, all, deletes);
     live_ = records(f_);
   }
   // The temporary files (K...) in the scratch directory, without their further segments.
@@ -39,15 +37,34 @@ class RebuildDialogue : public E2eTest {
     }
     return names;
   }
-  int check(const std::string& name) { return run({"-check", "-fx", name}).status; }
-  long record_at_v5(uint32_t i, long at) { return record_position(f_, 5, i, at); }
   void move(const std::string& from, const std::string& to) { fs::rename(path(from), path(to)); }
-  const std::string f_ = path("f");
+  // A prompt of the operator's dialogue, the files then renamed (from, to), and the reply.
+  struct Step {
+    std::string prompt;
+    std::vector<std::pair<std::string, std::string>> moves;
+    std::string reply = "y\n";
+  };
+  // Starts the rebuild of f through spool volumes of one data block each; at the end of volume
+  // 1 the operator interrupts the copy and mounts a new volume, then follows the steps.
+  void spool_in_volumes(const std::vector<Step>& steps) {
+    process_ = start({"-rebuild", "-m", "16", "-s", "sp", "f"});
+    ASSERT_TRUE(process_->wait_until_printed(
+        "\nEnd of media on spool file #1, mount next volume\n" + kNextVolume));
+    process_->send_signal(SIGINT);
+    move("sp", "v1");
+    process_->write_input("y\n");
+    for (const Step& s : steps) {
+      ASSERT_TRUE(process_->wait_until_printed(s.prompt)) << s.prompt;
+      for (const auto& [from, to] : s.moves) move(from, to);
+      process_->write_input(s.reply);
+    }
+  }
   std::vector<std::string> live_;
+  std::unique_ptr<Process> process_;
 };
 
 TEST_F(RebuildDialogue, OptionChecks) {
-  make_file(30);
+  make_records(30);
   make(path("g"), {.version = 3}, records_up_to(5));
   fs::create_directory(path("dir"));
   const std::string usage = "255 [" + std::string(kUsageStart);
@@ -104,17 +121,16 @@ TEST_F(RebuildDialogue, AutomationLevels) {
        }) {
     SCOPED_TRACE(c.options + " " + c.input + (c.damaged ? " damaged" : ""));
     for (const std::string& t : temporaries()) ASSERT_EQ(k5_remove(path(t).c_str()), 1);
-    make_file(200, 10);
+    make_records(200, 10);
     // A record whose length is below the minimum: one record lost.
-    if (c.damaged) patch(f_, record_at_v5(3, 4), be32(20));
+    if (c.damaged) patch(f_, record_at(3, 4), be32(20));
     const std::string bytes = read_file(f_);
     auto r = run(words("-rebuild " + c.options + " f"), {.input = c.input});
-    EXPECT_EQ(r.status, c.status) << r;
-    EXPECT_TRUE(r.out.ends_with(c.ends)) << r;
+    EXPECT_TRUE(ended(r, c.status, c.ends));
     const size_t kept = c.damaged ? live_.size() - 1 : live_.size();
     if (c.replaced) {
       EXPECT_EQ(records(f_).size(), kept);
-      EXPECT_EQ(check("f"), 0);
+      EXPECT_EQ(check().status, 0);
       EXPECT_TRUE(temporaries().empty());
     } else {
       EXPECT_EQ(read_file(f_), bytes);
@@ -127,13 +143,12 @@ TEST_F(RebuildDialogue, AutomationLevels) {
 // -d builds the new file in the directory and leaves it there under the source's name; -t
 // builds it under one fixed name, never the source's own.
 TEST_F(RebuildDialogue, WhereTheNewFileIsBuilt) {
-  make_file(100);
+  make_records(100);
   fs::create_directory(path("dir"));
   const std::string bytes = read_file(f_);
   auto r = run({"-rebuild", "-d", "dir/", "f"});
-  EXPECT_EQ(r.status, 0) << r;
   EXPECT_TRUE(r.out.starts_with("Input = f, Output = dir/K")) << r;
-  EXPECT_TRUE(r.out.ends_with("Renaming temporary file...\n")) << r;
+  EXPECT_TRUE(ended(r, 0, "Renaming temporary file...\n"));
   EXPECT_EQ(read_file(f_), bytes);
   EXPECT_EQ(records(path("dir/f")), live_);
   std::vector<std::string> in_dir;
@@ -161,7 +176,7 @@ TEST_F(RebuildDialogue, WhereTheNewFileIsBuilt) {
 // A file another process holds: -l refuses it at once (1); without -l the copy is made and
 // the source, still held, is not replaced (255).
 TEST_F(RebuildDialogue, FileInUse) {
-  make_file(100);
+  make_records(100);
   const std::string bytes = read_file(f_);
   Library library;
   KFile* holder = k5_open(f_.c_str(), K_MODE_READ, "0,0,0");
@@ -182,7 +197,7 @@ TEST_F(RebuildDialogue, FileInUse) {
 // The line runs to 100 % once over the whole job; a header that counts no records shows it
 // at the first record; one that counts more than there are ends short and is completed.
 TEST_F(RebuildDialogue, ProgressLine) {
-  make_file(50);
+  make_records(50);
   auto r = run({"-rebuild", "-a", "--slow", "f"});
   EXPECT_EQ(r.out.substr(r.out.find("Rebuilding...\n")),
             "Rebuilding...\n" + kLine +
@@ -206,14 +221,12 @@ TEST_F(RebuildDialogue, ProgressLine) {
 // A key without records gives a clean empty file, directly; through a spool the source is
 // left alone.
 TEST_F(RebuildDialogue, KeyWithoutRecords) {
-  make_file(0);
+  make_records(0);
   auto r = run({"-rebuild", "-a", "-k", "0", "f"});
-  EXPECT_EQ(r.status, 0) << r;
-  EXPECT_TRUE(
-      r.out.ends_with("No records to read from key 0.  The new file is a clean empty "
-                      "file.\nRenaming temporary file...\n"))
-      << r;
-  EXPECT_EQ(check("f"), 0);
+  EXPECT_TRUE(ended(r, 0,
+                    "No records to read from key 0.  The new file is a clean empty "
+                    "file.\nRenaming temporary file...\n"));
+  EXPECT_EQ(check().status, 0);
   const std::string bytes = read_file(f_);
   r = run({"-rebuild", "-a", "-k", "0", "-s", "sp", "f"});
   EXPECT_EQ(said(r), "0 [No records to read from key 0.  The new file is a clean empty file.\n][]");
@@ -224,23 +237,20 @@ TEST_F(RebuildDialogue, KeyWithoutRecords) {
 // Through one spool volume, with and without the question before reading it back; a restart
 // from the spool alone.
 TEST_F(RebuildDialogue, SpoolAndRestart) {
-  make_file(600, 20);
+  make_records(600, 20);
   auto r = run({"-rebuild", "-a", "-s", "sp", "f"});
   EXPECT_EQ(said(r), "0 [Input = f, Output = sp, 580 records\nSpooling records...\n" + kLine +
                          "580 records spooled\nRebuilding...\n" + kLine +
                          "580 records recovered\n][]");
   EXPECT_EQ(records(f_), live_);
-  EXPECT_EQ(check("f"), 0);
+  EXPECT_EQ(check().status, 0);
   EXPECT_EQ(fs::file_size(path("sp")), 8192u + 3 * 8192u);
 
   const std::string bytes = read_file(f_);
   r = run({"-rebuild", "-s", "sp", "f"}, {.input = "n\n"});
-  EXPECT_EQ(r.status, 255) << r;
-  EXPECT_TRUE(
-      r.out.ends_with("580 records spooled\nReady to start reading records from the "
-                      "spool file\n" +
-                      kMountFirst + "*** Aborted ***\n"))
-      << r;
+  EXPECT_TRUE(ended(r, 255,
+                    "580 records spooled\nReady to start reading records from the spool file\n" +
+                        kMountFirst + "*** Aborted ***\n"));
   EXPECT_EQ(read_file(f_), bytes);
   r = run({"-rebuild", "-a", "-r", "-s", "sp", "f"});
   EXPECT_EQ(said(r),
@@ -248,7 +258,7 @@ TEST_F(RebuildDialogue, SpoolAndRestart) {
             "Rebuilding...\n" +
                 kLine + "580 records recovered\n][]");
   EXPECT_EQ(records(f_), live_);
-  EXPECT_EQ(check("f"), 0);
+  EXPECT_EQ(check().status, 0);
   // Records longer than a spool can hold: refused before anything is touched.
   make(path("long"), {.sizes = "70000,10,1", .keys = "1,0,8,0"}, {record(1, 70000)});
   r = run({"-rebuild", "-a", "-s", "sp2", "long"});
@@ -263,75 +273,45 @@ TEST_F(RebuildDialogue, SpoolAndRestart) {
 // writing, offers the wrong one and a foreign file while reading, and interrupts the copy
 // once (answering no).
 TEST_F(RebuildDialogue, VolumesSwappedByTheOperator) {
-  make_file(600);
-  auto p = start({"-rebuild", "-m", "16", "-s", "sp", "f"});
-  auto answer = [&](const std::string& prompt, const std::function<void()>& swap,
-                    const std::string& reply) {
-    ASSERT_TRUE(p->wait_until_printed(prompt)) << prompt;
-    if (swap) swap();
-    p->write_input(reply);
-  };
-  answer(
-      "\nEnd of media on spool file #1, mount next volume\n" + kNextVolume,
-      [&] {
-        p->send_signal(SIGINT);
-        move("sp", "v1");
-      },
-      "y\n");
-  answer("\nInput records = ", nullptr, "");
-  answer("Do you want to terminate? ", nullptr, "n\n");
-  answer("\nEnd of media on spool file #2, mount next volume\n" + kNextVolume, nullptr, "y\n");
-  answer(
-      "You used that volume already!\n" + kNextVolume, [&] { move("sp", "v2"); }, "y\n");
-  answer(
-      "\nEnd of media on spool file #3, mount next volume\n" + kNextVolume,
-      [&] { move("sp", "v3"); }, "y\n");
-  answer(
-      "600 records spooled\nReady to start reading records from the spool file\n" + kMountFirst,
-      [&] { move("sp", "v4"), move("v2", "sp"); }, "y\n");
-  answer(
-      "\nThat's volume 2, please mount volume 1\n" + kMountFirst,
-      [&] { move("sp", "v2"), move("v1", "sp"); }, "y\n");
-  answer(
-      "\nEnd of media on spool file, mount volume 2\n" + kNextVolume,
-      [&] { move("sp", "v1"), write_file(path("sp"), "a foreign file"); }, "y\n");
-  answer(
-      "\nThat's not a spool volume!\n" + kNextVolume, [&] { move("v2", "sp"); }, "y\n");
-  answer(
-      "\nEnd of media on spool file, mount volume 3\n" + kNextVolume,
-      [&] { move("sp", "v2"), move("v3", "sp"); }, "y\n");
-  answer(
-      "\nEnd of media on spool file, mount volume 4\n" + kNextVolume,
-      [&] { move("sp", "v3"), move("v4", "sp"); }, "y\n");
-  auto r = p->wait();
-  EXPECT_EQ(r.status, 0) << r;
-  EXPECT_TRUE(r.out.ends_with("600 records recovered\n")) << r;
+  make_records(600);
+  write_file(path("foreign"), "a foreign file");
+  ASSERT_NO_FATAL_FAILURE(spool_in_volumes({
+      {"\nInput records = ", {}, ""},
+      {"Do you want to terminate? ", {}, "n\n"},
+      {"\nEnd of media on spool file #2, mount next volume\n" + kNextVolume},
+      {"You used that volume already!\n" + kNextVolume, {{"sp", "v2"}}},
+      {"\nEnd of media on spool file #3, mount next volume\n" + kNextVolume, {{"sp", "v3"}}},
+      {"600 records spooled\nReady to start reading records from the spool file\n" + kMountFirst,
+       {{"sp", "v4"}, {"v2", "sp"}}},
+      {"\nThat's volume 2, please mount volume 1\n" + kMountFirst, {{"sp", "v2"}, {"v1", "sp"}}},
+      {"\nEnd of media on spool file, mount volume 2\n" + kNextVolume,
+       {{"sp", "v1"}, {"foreign", "sp"}}},
+      {"\nThat's not a spool volume!\n" + kNextVolume, {{"v2", "sp"}}},
+      {"\nEnd of media on spool file, mount volume 3\n" + kNextVolume,
+       {{"sp", "v2"}, {"v3", "sp"}}},
+      {"\nEnd of media on spool file, mount volume 4\n" + kNextVolume,
+       {{"sp", "v3"}, {"v4", "sp"}}},
+  }));
+  auto r = process_->wait();
+  EXPECT_TRUE(ended(r, 0, "600 records recovered\n"));
   EXPECT_EQ(records(f_), live_);
-  EXPECT_EQ(check("f"), 0);
+  EXPECT_EQ(check().status, 0);
 }
 
 // Stopping the copy at an interrupt: the records spooled so far, the warning of the others,
 // and the source left as it was when the operator does not go on.
 TEST_F(RebuildDialogue, InterruptStopsTheCopy) {
-  make_file(600);
+  make_records(600);
   const std::string bytes = read_file(f_);
-  auto p = start({"-rebuild", "-m", "16", "-s", "sp", "f"});
-  ASSERT_TRUE(p->wait_until_printed(kNextVolume));
-  p->send_signal(SIGINT);
-  move("sp", "v1");
-  p->write_input("y\n");
-  ASSERT_TRUE(p->wait_until_printed("Do you want to terminate? "));
-  p->write_input("y\n");
-  ASSERT_TRUE(p->wait_until_printed("Rebuild terminated\n"));
-  ASSERT_TRUE(p->wait_until_printed(kNextVolume));  // the end mark needs volume 3
-  move("sp", "v2");
-  p->write_input("y\n");
-  ASSERT_TRUE(p->wait_until_printed(" records spooled\nWarning: "));
-  ASSERT_TRUE(p->wait_until_printed(kMountFirst));
-  p->write_input("n\n");
-  auto r = p->wait();
-  EXPECT_EQ(r.status, 255) << r;
-  EXPECT_TRUE(r.out.ends_with("*** Aborted ***\n")) << r;
+  ASSERT_NO_FATAL_FAILURE(spool_in_volumes({
+      {"Do you want to terminate? "},
+      {"Rebuild terminated\n", {}, ""},
+      {kNextVolume, {{"sp", "v2"}}},  // the end mark needs volume 3
+      {" records spooled\nWarning: ", {}, ""},
+      {kMountFirst, {}, "n\n"},
+  }));
+  auto r = process_->wait();
+  EXPECT_TRUE(ended(r, 255, "*** Aborted ***\n"));
   EXPECT_EQ(read_file(f_), bytes);
 }
 

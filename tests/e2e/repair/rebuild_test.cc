@@ -5,46 +5,29 @@
 #include <filesystem>
 #include <functional>
 #include <sstream>
-#include <tuple>
 
-#include "tests/e2e/kelvra_files.h"
+#include "tests/e2e/repair/repair_fixture.h"
 
 namespace {
 
 using namespace e2e;
 using namespace kfiles;
 
-const std::string kLine =
-    "....10%....20%....30%....40%....50%....60%....70%....80%....90%....100%\n";
-
 // A run's outcome with each temporary file name (K, process number, "_", serial) as TEMP.
 std::string outcome(const RunResult& r) {
-  std::string text = said(r), out;
-  auto digits = [&](size_t at) {
-    size_t end = at;
-    while (end < text.size() && isdigit(static_cast<unsigned char>(text[end]))) ++end;
-    return end;
-  };
-  for (size_t i = 0; i < text.size(); ++i) {
-    size_t pid = text[i] == 'K' ? digits(i + 1) : i;
-    size_t serial = pid > i + 1 && pid < text.size() && text[pid] == '_' ? digits(pid + 1) : pid;
-    if (serial > pid + 1) {
-      out += "TEMP";
-      i = serial - 1;
-    } else {
-      out += text[i];
-    }
+  std::string text = said(r);
+  const char* digits = "0123456789";
+  for (size_t k = text.find('K'); k != std::string::npos; k = text.find('K', k + 1)) {
+    const size_t bar = text.find_first_not_of(digits, k + 1);
+    if (bar == k + 1 || bar == std::string::npos || text[bar] != '_') continue;
+    const size_t end = text.find_first_not_of(digits, bar + 1);
+    if (end != bar + 1) text.replace(k, end - k, "TEMP");
   }
-  return out;
+  return text;
 }
 
-class Rebuild : public E2eTest {
+class Rebuild : public RepairTest {
  protected:
-  void make_file(int version, uint32_t n = 300, uint32_t deleted = 20, uint32_t rewritten = 0,
-                 const std::string& storage = "0,0,0,1,0", long segment_size = 0) {
-    version_ = version;
-    make_permuted(f_, version, n, deleted, rewritten, storage, segment_size);
-  }
   // The records of a file in the order of key 0; those of key 1 sorted, and the key values
   // in key 1's order (equal values keep the order they were written in, which a rebuild
   // that reads the record area need not keep).
@@ -71,30 +54,26 @@ class Rebuild : public E2eTest {
     }
     return names;
   }
-  int check(const std::string& name) { return run({"-check", "-fx", name}).status; }
-  long record_at(uint32_t i, long at = 0) { return record_position(f_, version_, i, at); }
-  const std::string f_ = path("f");
-  int version_ = 5;
 };
 
 // Sound files of every version and storage: all live records, nothing else, a new file that
 // checks sound, the same description (an encrypted file comes back plain without +e), and
 // no temporary file left.
 TEST_F(Rebuild, CleanRebuildOfEveryKind) {
-  for (const auto& [version, n, deleted, rewritten, storage, segment_size] : kFileKinds) {
-    SCOPED_TRACE(std::to_string(version) + " " + storage);
-    make_file(version, n, deleted, rewritten, storage, segment_size);
+  for (const FileKind& k : kFileKinds) {
+    SCOPED_TRACE(std::to_string(k.version) + " " + k.storage);
+    make_file(k);
     const auto before = contents(f_);
     std::string description = describe(f_);
-    if (storage.ends_with(",1")) description.replace(description.find(",1|"), 2, ",0");
-    const std::string live = std::to_string(n - deleted);
+    if (k.storage.ends_with(",1")) description.replace(description.find(",1|"), 2, ",0");
+    const std::string live = std::to_string(k.n - k.deleted);
     EXPECT_EQ(outcome(run({"-rebuild", "-a", "f"})),
               "0 [Input = f, Output = TEMP, " + live + " records\nRebuilding...\n" + kLine + live +
-                  " records recovered, " + std::to_string(deleted) + " deleted records removed\n" +
-                  "Renaming temporary file...\n][]");
+                  " records recovered, " + std::to_string(k.deleted) +
+                  " deleted records removed\n" + "Renaming temporary file...\n][]");
     EXPECT_EQ(contents(f_), before);
     EXPECT_EQ(describe(f_), description);
-    EXPECT_EQ(check("f"), 0);
+    EXPECT_EQ(check().status, 0);
     EXPECT_EQ(segments_of_f(), listing());  // nothing but the file
   }
 }
@@ -110,13 +89,11 @@ TEST_F(Rebuild, VariableRecords) {
          {all[7], all[100]});
     const auto before = records(f_);
     auto r = run({"-rebuild", "-a", "f"});
-    EXPECT_EQ(r.status, 0) << r;
-    EXPECT_TRUE(
-        r.out.ends_with("\n198 records recovered, 2 deleted records removed\n"
-                        "Renaming temporary file...\n"))
-        << r;
+    EXPECT_TRUE(ended(r, 0,
+                      "\n198 records recovered, 2 deleted records removed\n"
+                      "Renaming temporary file...\n"));
     EXPECT_EQ(records(f_), before);
-    EXPECT_EQ(check("f"), 0);
+    EXPECT_EQ(check().status, 0);
   }
 }
 
@@ -133,13 +110,11 @@ TEST_F(Rebuild, ReadByKey) {
   // A record that no longer carries the key that points at it.
   patch(f_, record_at(100, 15), "X");
   r = run({"-rebuild", "-aa", "-k", "0", "f"});
-  EXPECT_EQ(r.status, 2) << r;
-  EXPECT_TRUE(
-      r.out.ends_with("279 records recovered, 1 broken records skipped\n"
-                      "Warning: 1 records lost!\nRenaming temporary file...\n"))
-      << r;
+  EXPECT_TRUE(ended(r, 2,
+                    "279 records recovered, 1 broken records skipped\n"
+                    "Warning: 1 records lost!\nRenaming temporary file...\n"));
   EXPECT_EQ(records(f_).size(), 279u);
-  EXPECT_EQ(check("f"), 0);
+  EXPECT_EQ(check().status, 0);
 }
 
 // Multi-segment files of versions 4 and 5 keep their segment size (the same data segments;
@@ -162,7 +137,7 @@ TEST_F(Rebuild, SegmentsComeBack) {
   ASSERT_EQ(run({"-rebuild", "-a", "f"}, {.env = {{"K_SEGMENT_SIZE", "65536"}}}).status, 0);
   EXPECT_EQ(data_segments(), std::vector<std::string>{"f"});
   EXPECT_EQ(field(read_file(f_), 5, KF_SEGMENT_SIZE, 4), 65536u);
-  EXPECT_EQ(check("f"), 0);
+  EXPECT_EQ(check().status, 0);
 }
 
 // Options that change the new file: format version, blocking factor, compression and
@@ -195,7 +170,7 @@ TEST_F(Rebuild, OptionsChangeTheNewFile) {
     EXPECT_NE(info.find(c.shown), std::string::npos) << info;
     EXPECT_EQ(info.find(c.gone), std::string::npos) << info;
     EXPECT_EQ(contents(f_), before);
-    EXPECT_EQ(check("f"), 0);
+    EXPECT_EQ(check().status, 0);
   }
 }
 
@@ -208,7 +183,6 @@ TEST_F(Rebuild, DamagedFiles) {
     std::string said;  // the outcome
     size_t recovered;  // records in the new file
   };
-  const std::string index = ki_segment_name(f_.c_str(), K_SEGMENT_INDEX, 0);
   const std::vector<Case> cases = {
       {"a record too short", [&] { patch(f_, record_at(5, 4), be32(20)); },
        "2 [Input = f, Output = TEMP, 280 records\nRebuilding...\n" +
@@ -224,8 +198,7 @@ TEST_F(Rebuild, DamagedFiles) {
            "80 records recovered, 20 deleted records removed\n"
            "Warning: 200 records lost!\nRenaming temporary file...\n][]",
        80},
-      {"index nodes overwritten",
-       [&] { patch(index, 512, std::string(std::filesystem::file_size(index) - 512, '\xa5')); },
+      {"index nodes overwritten", [&] { overwrite_index_nodes(); },
        "0 [Input = f, Output = TEMP, 280 records\nRebuilding...\n" + kLine +
            "280 records recovered, 20 deleted records removed\nRenaming temporary file...\n][]",
        280},
@@ -240,7 +213,7 @@ TEST_F(Rebuild, DamagedFiles) {
     const auto after = records(f_);
     EXPECT_EQ(after.size(), c.recovered);
     EXPECT_TRUE(std::includes(before.begin(), before.end(), after.begin(), after.end()));
-    EXPECT_EQ(check("f"), 0);
+    EXPECT_EQ(check().status, 0);
   }
 }
 
@@ -258,7 +231,7 @@ TEST_F(Rebuild, BrokenBlockChain) {
   const size_t kept = records(f_).size();
   EXPECT_GT(kept, 30u);
   EXPECT_LT(kept, 300u);
-  EXPECT_EQ(check("f"), 0);
+  EXPECT_EQ(check().status, 0);
 }
 
 // A missing further data segment: the copy cannot go on and the file is given up, with the
@@ -292,8 +265,7 @@ TEST_F(Rebuild, BrokenKeyChainReadsFromTheEnd) {
   }
   ASSERT_GE(leaves.size(), 5u);
   const auto [leaf, entries] = leaves[leaves.size() / 2];
-  const std::string index = ki_segment_name(f_.c_str(), K_SEGMENT_INDEX, 0);
-  patch(index, 512 + (leaf - 1) * 512, std::string(16, '\x77'));
+  patch(index_of_f(), 512 + (leaf - 1) * 512, std::string(16, '\x77'));
 
   const auto r = run({"-rebuild", "-aa", "-k", "1", "f"});
   EXPECT_EQ(r.status, 2) << r;
@@ -306,7 +278,7 @@ TEST_F(Rebuild, BrokenKeyChainReadsFromTheEnd) {
       << r;
   EXPECT_EQ(r.err, "f: damaged file (error 6/10)\nf: damaged file (error 6/10)\n");
   EXPECT_EQ(records(f_).size(), static_cast<size_t>(1000 - entries));
-  EXPECT_EQ(check("f"), 0);
+  EXPECT_EQ(check().status, 0);
 }
 
 }  // namespace
